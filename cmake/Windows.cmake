@@ -1,0 +1,45 @@
+# Windows build (mingw-w64 cross compiler): the driver DLL and the test
+# programs, which ctest runs under Wine in a private prefix in the build folder.
+
+# Nothing may import the compiler's runtime DLLs: only system DLLs.
+set(FOCUSER_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+
+# --- The interface description: header, identifiers and type library ---------
+set(IDL_OUT ${CMAKE_BINARY_DIR}/generated/driver)
+file(MAKE_DIRECTORY ${IDL_OUT})
+add_custom_command(
+  OUTPUT ${IDL_OUT}/Focuser.h ${IDL_OUT}/Focuser_i.c ${IDL_OUT}/Focuser.tlb
+  COMMAND ${FOCUSER_WIDL} ${FOCUSER_WIDL_ARCH}
+          -I/usr/include/wine/wine/windows -L${FOCUSER_STDOLE_DIR}
+          -h -H ${IDL_OUT}/Focuser.h -u -U ${IDL_OUT}/Focuser_i.c -t -T ${IDL_OUT}/Focuser.tlb
+          ${CMAKE_SOURCE_DIR}/driver/Focuser.idl
+  DEPENDS ${CMAKE_SOURCE_DIR}/driver/Focuser.idl
+  COMMENT "widl: driver/Focuser.idl"
+  VERBATIM)
+add_custom_target(focuser_idl DEPENDS ${IDL_OUT}/Focuser.h ${IDL_OUT}/Focuser_i.c ${IDL_OUT}/Focuser.tlb)
+
+# --- The driver's code, shared by the DLL and the tests -----------------------
+add_library(focuser_core STATIC
+  ${IDL_OUT}/Focuser_i.c
+  driver/CFocuser.cpp
+  link/SerialPort.cpp
+  link/ControllerLink.cpp
+  setup/DriverSettings.cpp
+  server/ServerModule.cpp
+  server/TypeInfoHolder.cpp
+)
+add_dependencies(focuser_core focuser_idl)
+target_include_directories(focuser_core PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
+target_compile_options(focuser_core PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${FOCUSER_WARNINGS}>)
+target_link_libraries(focuser_core PUBLIC focuser_protocol ole32 oleaut32 uuid advapi32 user32 gdi32)
+
+# --- The DLL -------------------------------------------------------------------
+add_library(focuser_dll SHARED server/DllMain.cpp)
+set_target_properties(focuser_dll PROPERTIES OUTPUT_NAME ${FOCUSER_DLL_NAME} PREFIX "")
+target_link_libraries(focuser_dll PRIVATE focuser_core)
+target_compile_options(focuser_dll PRIVATE ${FOCUSER_WARNINGS})
+target_link_options(focuser_dll PRIVATE ${FOCUSER_STATIC_RUNTIME})
+
+# --- Tests ----------------------------------------------------------------------
+include(cmake/WineTests.cmake)

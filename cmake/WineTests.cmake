@@ -1,0 +1,80 @@
+# Test programs for the Windows build. ctest runs them under Wine, in a prefix
+# private to this build folder, with a null-modem bridge joining COM3 to COM13
+# and COM4 to COM14 so that a controller emulator can sit on the far end.
+
+set(NULLMODEM_EXE "${CMAKE_SOURCE_DIR}/build/native/nullmodem" CACHE FILEPATH
+    "The host build's null-modem bridge")
+
+# Can this machine run programs of this architecture under Wine at all?
+execute_process(COMMAND ${FOCUSER_WINE_LOADER} --version
+                RESULT_VARIABLE FOCUSER_WINE_PROBE OUTPUT_QUIET ERROR_QUIET)
+if(FOCUSER_WINE_PROBE EQUAL 0)
+  set(FOCUSER_CAN_RUN_WINE ON)
+else()
+  set(FOCUSER_CAN_RUN_WINE OFF)
+  message(STATUS "Wine cannot run ${FOCUSER_WINE_ARCH} programs here: only static checks are registered")
+endif()
+
+set(CMAKE_CROSSCOMPILING_EMULATOR
+    ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh ${CMAKE_BINARY_DIR} ${FOCUSER_WINE_LOADER})
+
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# The controller emulator and what every Wine test program shares.
+add_library(focuser_emulator STATIC
+  sim/ControllerEmulator.cpp
+  sim/FocuserModel.cpp
+)
+target_include_directories(focuser_emulator PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(focuser_emulator PRIVATE ${FOCUSER_WARNINGS})
+target_link_libraries(focuser_emulator PUBLIC focuser_protocol)
+
+add_library(focuser_test_support STATIC
+  tests/support/TestMain.cpp
+  tests/support/NullModemControl.cpp
+  tests/support/TestRegistry.cpp
+)
+target_include_directories(focuser_test_support PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(focuser_test_support PRIVATE ${FOCUSER_WARNINGS})
+target_link_libraries(focuser_test_support PUBLIC gtest focuser_emulator focuser_core ws2_32)
+
+# focuser_wine_test(NAME source...): a gtest program run under Wine.
+function(focuser_wine_test name)
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE focuser_test_support)
+  target_compile_options(${name} PRIVATE ${FOCUSER_WARNINGS})
+  target_link_options(${name} PRIVATE ${FOCUSER_STATIC_RUNTIME})
+  if(FOCUSER_CAN_RUN_WINE)
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES
+      FIXTURES_REQUIRED wine RESOURCE_LOCK wineprefix TIMEOUT 600)
+  endif()
+endfunction()
+
+focuser_wine_test(protocol_tests_win
+  tests/link/ControllerProtocolTest.cpp
+  tests/setup/SettingsTextTest.cpp
+  tests/common/NumberTextTest.cpp
+)
+focuser_wine_test(settings_tests tests/setup/DriverSettingsTest.cpp)
+focuser_wine_test(link_tests
+  tests/link/SerialPortTest.cpp
+  tests/link/ControllerLinkTest.cpp
+)
+focuser_wine_test(driver_tests tests/driver/CFocuserTest.cpp)
+
+if(FOCUSER_CAN_RUN_WINE)
+  add_test(NAME wine_start COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-fixture.sh start
+           ${CMAKE_BINARY_DIR} ${FOCUSER_WINE_ARCH} ${FOCUSER_WINE_LOADER} ${NULLMODEM_EXE})
+  set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 180)
+  add_test(NAME wine_stop COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-fixture.sh stop
+           ${CMAKE_BINARY_DIR})
+  set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
+endif()
+
+# The DLL may import only system DLLs.
+add_test(NAME dll_imports COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-dll.sh
+         ${MINGW_PREFIX}-objdump $<TARGET_FILE:focuser_dll>)

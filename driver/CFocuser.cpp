@@ -1,0 +1,172 @@
+#include "driver/CFocuser.h"
+
+#include <cstdio>
+#include <new>
+
+#include "setup/DriverSettings.h"
+
+TypeInfoHolder g_focuserTypeInfo(IID_IFocuser, LIBID_Tavrilen, 1, 0);
+
+namespace {
+
+// The messages a client can see.
+constexpr const char kAlreadyMoving[] = "Focuser already in motion";
+constexpr const char kOutOfRange[] = "Value out of range";
+constexpr const char kLinkFail[] = "Link fail";
+constexpr const char kOutOfMemory[] = "Out of memory";
+constexpr const char kCouldNotOpen[] = "Could not open port %s";
+constexpr const char kDidNotRespond[] = "Focuser did not respond";
+constexpr const char kNotSupported[] = "Not Supported";
+constexpr const char kNoResponse[] = "No response";
+
+VARIANT_BOOL ToVariantBool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
+
+}  // namespace
+
+CFocuser::~CFocuser() {
+    if (m_port) Disconnect();
+}
+
+void* CFocuser::FindInterface(REFIID iid) {
+    if (IsEqualIID(iid, IID_IFocuser) || IsEqualIID(iid, IID_IDispatch) ||
+        IsEqualIID(iid, IID_IUnknown)) {
+        return static_cast<IFocuser*>(this);
+    }
+    if (IsEqualIID(iid, IID_ISupportErrorInfo)) return static_cast<ISupportErrorInfo*>(this);
+    return nullptr;
+}
+
+HRESULT CFocuser::Fail(const char* message) {
+    const int length = MultiByteToWideChar(CP_ACP, 0, message, -1, nullptr, 0);
+    wchar_t* description = length > 0 ? new (std::nothrow) wchar_t[length] : nullptr;
+    if (description == nullptr) return E_OUTOFMEMORY;
+    MultiByteToWideChar(CP_ACP, 0, message, -1, description, length);
+
+    ICreateErrorInfo* create = nullptr;
+    if (SUCCEEDED(CreateErrorInfo(&create))) {
+        create->SetGUID(IID_IFocuser);
+        LPOLESTR progId = nullptr;
+        if (SUCCEEDED(ProgIDFromCLSID(CLSID_Focuser, &progId)) && progId != nullptr) {
+            create->SetSource(progId);
+            CoTaskMemFree(progId);
+        }
+        create->SetDescription(description);
+        IErrorInfo* info = nullptr;
+        if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
+            SetErrorInfo(0, info);
+            info->Release();
+        }
+        create->Release();
+    }
+    delete[] description;
+    return DISP_E_EXCEPTION;
+}
+
+STDMETHODIMP CFocuser::InterfaceSupportsErrorInfo(REFIID iid) {
+    return IsEqualIID(iid, IID_IFocuser) ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP CFocuser::get_StepSize(float* pVal) {
+    *pVal = LoadSettings().StepSize;
+    return S_OK;
+}
+
+STDMETHODIMP CFocuser::SetupDialog() {
+    ApplySpeed();
+    return S_OK;
+}
+
+STDMETHODIMP CFocuser::get_MaxStep(LONG* pVal) {
+    *pVal = LoadSettings().MaxPosition;
+    return S_OK;
+}
+
+STDMETHODIMP CFocuser::get_IsMoving(VARIANT_BOOL* pVal) {
+    *pVal = ToVariantBool(QueryMoving());
+    return S_OK;
+}
+
+STDMETHODIMP CFocuser::Move(LONG Position) {
+    // Motion first, then the range, then the link: a moving focuser is
+    // reported as such whatever the target.
+    if (QueryMoving()) return Fail(kAlreadyMoving);
+    const DriverSettings settings = LoadSettings();
+    if (Position < 0 || Position > settings.MaxPosition) return Fail(kOutOfRange);
+    if (!MoveTo(Position)) return Fail(kLinkFail);
+    return S_OK;
+}
+
+STDMETHODIMP CFocuser::get_Position(LONG* pVal) {
+    int32_t position = 0;
+    if (!ReadPosition(position)) return Fail(kLinkFail);
+    *pVal = position;
+    return S_OK;
+}
+
+STDMETHODIMP CFocuser::get_Link(VARIANT_BOOL* pVal) {
+    *pVal = ToVariantBool(m_link);
+    return S_OK;
+}
+
+STDMETHODIMP CFocuser::put_Link(VARIANT_BOOL newVal) {
+    // Only the automation True (-1) asks for a link; 1 and anything else ask
+    // for none.
+    const bool requested = newVal == VARIANT_TRUE;
+    if (requested == m_link) return S_OK;
+
+    if (!requested) {
+        Disconnect();
+        m_link = false;
+        return S_OK;
+    }
+
+    m_port.reset();
+    char device[32];
+    std::snprintf(device, sizeof device, "//./COM%li", static_cast<long>(LoadSettings().PortIndex) + 1);
+    switch (Connect(device)) {
+        case ConnectResult::Connected:
+            break;
+        case ConnectResult::OutOfMemory:
+            return Fail(kOutOfMemory);
+        case ConnectResult::OpenFailed: {
+            char message[sizeof kCouldNotOpen + sizeof device];
+            std::snprintf(message, sizeof message, kCouldNotOpen, device);
+            return Fail(message);
+        }
+        case ConnectResult::NoResponse:
+            return Fail(kDidNotRespond);
+    }
+    m_link = true;
+    // A speed command that is not acknowledged does not undo the link.
+    ApplySpeed();
+    return S_OK;
+}
+
+STDMETHODIMP CFocuser::get_Absolute(VARIANT_BOOL* pVal) {
+    *pVal = VARIANT_TRUE;
+    return S_OK;
+}
+
+STDMETHODIMP CFocuser::get_TempCompAvailable(VARIANT_BOOL* pVal) {
+    *pVal = VARIANT_FALSE;
+    return S_OK;
+}
+
+STDMETHODIMP CFocuser::get_TempComp(VARIANT_BOOL*) { return Fail(kNotSupported); }
+
+STDMETHODIMP CFocuser::put_TempComp(VARIANT_BOOL) { return Fail(kNotSupported); }
+
+STDMETHODIMP CFocuser::get_Temperature(float* pVal) {
+    if (!ReadTemperature()) return Fail(kNoResponse);
+    *pVal = m_temperature;
+    return S_OK;
+}
+
+STDMETHODIMP CFocuser::get_MaxIncrement(LONG* pVal) {
+    *pVal = LoadSettings().MaxPosition;
+    return S_OK;
+}
+
+STDMETHODIMP CFocuser::Stop() { return Fail(kNotSupported); }
+
+STDMETHODIMP CFocuser::Halt() { return Fail(kNotSupported); }

@@ -1,0 +1,100 @@
+#include "link/ControllerLink.h"
+
+#include <cstring>
+#include <new>
+
+#include "setup/DriverSettings.h"
+
+namespace {
+constexpr DWORD kBaudRate = 9600;
+}
+
+ControllerLink::ConnectResult ControllerLink::Connect(const char* deviceName) {
+    m_port.reset(new (std::nothrow) SerialPort);
+    if (!m_port) return ConnectResult::OutOfMemory;
+    if (!m_port->Open(deviceName, kBaudRate, false)) {
+        m_port.reset();  // closes whatever Open left open
+        return ConnectResult::OpenFailed;
+    }
+    int32_t position = 0;
+    if (!ReadPosition(position)) {
+        Disconnect();
+        return ConnectResult::NoResponse;
+    }
+    return ConnectResult::Connected;
+}
+
+void ControllerLink::Disconnect() {
+    if (m_port) m_port->Close();
+    m_port.reset();
+}
+
+bool ControllerLink::SendCommand(const char* command) {
+    if (!m_port) return false;
+    if (std::strlen(command) > protocol::kFrameSize) return false;
+
+    char buffer[protocol::kFrameSize + 1] = {};
+    std::memcpy(buffer, command, std::strlen(command));
+    // A failed purge, write or read is not an error of its own: the reply is
+    // decoded from whatever arrived, and nothing is a recognised reply.
+    m_port->Purge();
+    m_port->Write(buffer, protocol::kFrameSize);
+    std::memset(buffer, 0, sizeof buffer);
+    m_port->Read(buffer, protocol::kFrameSize);
+
+    const protocol::DecodedReply reply = protocol::DecodeReply(buffer);
+    switch (reply.kind) {
+        case protocol::ReplyKind::Position:
+            m_position = reply.position;
+            break;
+        case protocol::ReplyKind::Temperature:
+            m_temperature = reply.temperature;
+            break;
+        case protocol::ReplyKind::Status:
+            std::memcpy(m_status, reply.status, sizeof m_status);
+            break;
+        default:
+            break;
+    }
+    return reply.recognised;
+}
+
+bool ControllerLink::ReadPosition(int32_t& position) {
+    if (!SendCommand(protocol::kReadPosition)) return false;
+    position = m_position;
+    return true;
+}
+
+bool ControllerLink::ReadStatus(bool& flag1, bool& flag2, bool& flag3, bool& flag4, bool& flag5) {
+    if (!SendCommand(protocol::kReadStatus)) return false;
+    flag1 = m_status[0];
+    flag2 = m_status[1];
+    flag3 = m_status[2];
+    flag4 = m_status[3];
+    flag5 = m_status[4];
+    return true;
+}
+
+bool ControllerLink::QueryMoving() {
+    bool flags[protocol::kStatusFlagCount] = {};
+    if (!ReadStatus(flags[0], flags[1], flags[2], flags[3], flags[4])) return false;
+    return flags[protocol::kMovingFlag];
+}
+
+bool ControllerLink::ReadTemperature() { return SendCommand(protocol::kReadTemperature); }
+
+bool ControllerLink::FindHome() { return SendCommand(protocol::kFindHome); }
+
+bool ControllerLink::ZeroPosition() { return SendCommand(protocol::kZeroPosition); }
+
+bool ControllerLink::ApplySpeed() {
+    return SendCommand(protocol::SpeedCommand(LoadSettings().Speed));
+}
+
+bool ControllerLink::MoveTo(int32_t target) {
+    if (QueryMoving()) return false;
+    if (!m_port) return false;
+    char command[protocol::kMoveCommandCapacity];
+    protocol::FormatMoveCommand(target, command);
+    return SendCommand(command);
+}

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs everything the build, the tests and the demo need from Debian's
+# packages. Safe to run again: when everything is present it returns at once.
+set -euo pipefail
+
+packages=(
+  cmake make g++ pkg-config
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
+  libwine-dev wine wine32:i386 wine64
+  googletest
+  xvfb x11-apps imagemagick x11-utils
+  nsis
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "bootstrap: installing ${missing[*]}"
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

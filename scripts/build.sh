@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Configures and builds everything: the host tools (null-modem bridge, host unit
+# tests) and the driver for 32-bit and 64-bit Windows. The build folder is
+# $FOCUSER_BUILD_DIR (default: build/ in the source tree).
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${FOCUSER_BUILD_DIR:-$here/build}
+jobs=${FOCUSER_JOBS:-$(nproc)}
+
+"$here/scripts/bootstrap.sh"
+
+configure() {  # folder, extra cmake arguments...
+  local dir=$1; shift
+  if [ ! -f "$dir/CMakeCache.txt" ]; then
+    cmake -S "$here" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  fi
+}
+
+configure "$build/native"
+cmake --build "$build/native" -j "$jobs"
+for arch in win32 win64; do
+  case $arch in
+    win32) toolchain=mingw-i686 ;;
+    win64) toolchain=mingw-x86_64 ;;
+  esac
+  configure "$build/$arch" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/$toolchain.cmake" \
+    -DNULLMODEM_EXE="$build/native/nullmodem"
+  cmake --build "$build/$arch" -j "$jobs"
+done

@@ -1,0 +1,117 @@
+#pragma once
+// The IUnknown side of the server's objects, written once. A class that
+// implements interfaces derives from them and provides
+//     void* FindInterface(REFIID iid);
+// which returns the face for iid, with IID_IUnknown answered by its first
+// face, or nullptr. These wrappers add reference counting, the module lock and
+// aggregation around it:
+//   StandaloneObject<T>   an object on its own, plain (apartment) count;
+//   AggregatedObject<T>   the inner unknown of an object aggregated by an
+//                         outer one, owning a ContainedObject<T> whose faces
+//                         hand QueryInterface, AddRef and Release to the outer.
+// Every instance holds one module lock from construction to destruction.
+#include <windows.h>
+#include <unknwn.h>
+
+#include <new>
+
+#include "server/ServerModule.h"
+
+namespace comobject {
+// The count an object is given while it is being destroyed, so that an
+// AddRef/Release pair during destruction cannot destroy it a second time.
+constexpr ULONG kDestroyingCount = 0x40000000;
+}  // namespace comobject
+
+template <class T>
+class StandaloneObject final : public T {
+public:
+    StandaloneObject() { ServerModule::Instance().Lock(); }
+
+    // A new instance with no references; QueryInterface gives it its first.
+    // nullptr when it cannot be allocated.
+    static StandaloneObject* Create() { return new (std::nothrow) StandaloneObject; }
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        *object = this->FindInterface(iid);
+        if (*object == nullptr) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refCount; }
+    STDMETHODIMP_(ULONG) Release() override {
+        const ULONG count = --m_refCount;
+        if (count == 0) {
+            m_refCount = comobject::kDestroyingCount;
+            delete this;
+        }
+        return count;
+    }
+
+    ~StandaloneObject() { ServerModule::Instance().Unlock(); }
+
+private:
+    ULONG m_refCount = 0;
+};
+
+template <class T>
+class ContainedObject final : public T {
+public:
+    explicit ContainedObject(IUnknown* outer) : m_outer(outer) {}
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+        return m_outer->QueryInterface(iid, object);
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return m_outer->AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return m_outer->Release(); }
+
+private:
+    IUnknown* m_outer;
+};
+
+template <class T>
+class AggregatedObject final : public IUnknown {
+public:
+    explicit AggregatedObject(IUnknown* outer) : m_contained(outer) {
+        ServerModule::Instance().Lock();
+    }
+
+    static AggregatedObject* Create(IUnknown* outer) {
+        return new (std::nothrow) AggregatedObject(outer);
+    }
+
+    // The inner unknown answers IUnknown with itself and every other interface
+    // with the contained object's faces.
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown)) {
+            *object = static_cast<IUnknown*>(this);
+            AddRef();
+            return S_OK;
+        }
+        void* face = m_contained.FindInterface(iid);
+        *object = face;
+        if (face == nullptr) return E_NOINTERFACE;
+        static_cast<IUnknown*>(face)->AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refCount; }
+    STDMETHODIMP_(ULONG) Release() override {
+        const ULONG count = --m_refCount;
+        if (count == 0) {
+            m_refCount = comobject::kDestroyingCount;
+            delete this;
+        }
+        return count;
+    }
+
+    // The module lock goes first, then the driver object itself.
+    virtual ~AggregatedObject() { ServerModule::Instance().Unlock(); }
+
+    T& Contained() { return m_contained; }
+
+private:
+    ULONG m_refCount = 0;
+    ContainedObject<T> m_contained;
+};

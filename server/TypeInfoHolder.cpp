@@ -1,0 +1,108 @@
+#include "server/TypeInfoHolder.h"
+
+#include <new>
+
+#include "server/ServerModule.h"
+
+HRESULT TypeInfoHolder::EnsureLoaded(LCID lcid) {
+    if (m_info != nullptr && m_names != nullptr) return S_OK;
+
+    StaticDataGuard guard;
+    if (m_info == nullptr) {
+        // Always through the registration, never straight from our own file:
+        // what a client gets matches what COM marshals with.
+        ITypeLib* library = nullptr;
+        HRESULT hr = LoadRegTypeLib(m_libid, m_major, m_minor, lcid, &library);
+        if (FAILED(hr)) return hr;
+        ITypeInfo* info = nullptr;
+        hr = library->GetTypeInfoOfGuid(m_iid, &info);
+        library->Release();
+        if (FAILED(hr)) return hr;
+
+        ITypeInfo2* info2 = nullptr;
+        if (SUCCEEDED(info->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(&info2)))) {
+            info->Release();
+            info = info2;
+        }
+        m_info = info;
+        ServerModule::Instance().AddTermFunction(&TypeInfoHolder::ClearCallback, this);
+    }
+    if (m_names == nullptr) BuildNameCache();
+    return S_OK;
+}
+
+void TypeInfoHolder::BuildNameCache() {
+    TYPEATTR* attributes = nullptr;
+    if (FAILED(m_info->GetTypeAttr(&attributes))) return;
+    const UINT count = attributes->cFuncs;
+    m_info->ReleaseTypeAttr(attributes);
+
+    NameEntry* names = new (std::nothrow) NameEntry[count]();
+    if (names == nullptr) return;  // lookups go to the type information; retried next call
+    UINT filled = 0;
+    for (UINT i = 0; i < count; ++i) {
+        FUNCDESC* function = nullptr;
+        if (FAILED(m_info->GetFuncDesc(i, &function))) continue;
+        BSTR name = nullptr;
+        if (SUCCEEDED(m_info->GetDocumentation(function->memid, &name, nullptr, nullptr, nullptr))) {
+            names[filled].name = name;
+            names[filled].length = SysStringLen(name);
+            names[filled].id = function->memid;
+            ++filled;
+        }
+        m_info->ReleaseFuncDesc(function);
+    }
+    m_nameCount = filled;
+    m_names = names;
+}
+
+void TypeInfoHolder::Clear() {
+    if (m_names != nullptr) {
+        for (UINT i = 0; i < m_nameCount; ++i) SysFreeString(m_names[i].name);
+        delete[] m_names;
+        m_names = nullptr;
+        m_nameCount = 0;
+    }
+    if (m_info != nullptr) {
+        m_info->Release();
+        m_info = nullptr;
+    }
+}
+
+void TypeInfoHolder::ClearCallback(void* holder) { static_cast<TypeInfoHolder*>(holder)->Clear(); }
+
+HRESULT TypeInfoHolder::GetTypeInfo(UINT, LCID lcid, ITypeInfo** info) {
+    if (info == nullptr) return E_POINTER;
+    *info = nullptr;
+    const HRESULT hr = EnsureLoaded(lcid);
+    if (FAILED(hr)) return hr;
+    m_info->AddRef();
+    *info = m_info;
+    return S_OK;
+}
+
+HRESULT TypeInfoHolder::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) {
+    const HRESULT hr = EnsureLoaded(lcid);
+    if (FAILED(hr)) return hr;
+    if (count == 1 && m_names != nullptr && names != nullptr && ids != nullptr &&
+        names[0] != nullptr) {
+        const UINT length = static_cast<UINT>(lstrlenW(names[0]));
+        // Exact, case-sensitive match; the last entry first.
+        for (UINT i = m_nameCount; i-- > 0;) {
+            if (m_names[i].length == length &&
+                memcmp(m_names[i].name, names[0], length * sizeof(OLECHAR)) == 0) {
+                ids[0] = m_names[i].id;
+                return S_OK;
+            }
+        }
+    }
+    return m_info->GetIDsOfNames(names, count, ids);
+}
+
+HRESULT TypeInfoHolder::Invoke(IDispatch* self, DISPID id, REFIID, LCID lcid, WORD flags,
+                               DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+                               UINT* argError) {
+    const HRESULT hr = EnsureLoaded(lcid);
+    if (FAILED(hr)) return hr;
+    return m_info->Invoke(self, id, flags, params, result, exception, argError);
+}

@@ -1,0 +1,18 @@
+#pragma once
+// The settings store: the four settings kept as text values in the driver's
+// machine-wide profile key. Every consumer loads a fresh record at the moment
+// it needs a value; nothing is cached.
+#include "setup/SettingsText.h"
+
+// HKEY_LOCAL_MACHINE\<kSettingsKeyPath>
+constexpr const char kSettingsKeyPath[] = "Software\\ASCOM\\Focuser Drivers\\Tavrilen.Focuser";
+
+// Opens (creating if absent) the settings key and reads the four values. A
+// missing or unreadable value loads as its default; every value is forced into
+// its range. When the key cannot be used at all, the record keeps its initial
+// values (0, 0, 0.0, -1). Never fails and reports nothing.
+DriverSettings LoadSettings();
+
+// Writes the four values as the record holds them, unclamped. Failures are
+// silent.
+void SaveSettings(const DriverSettings& settings);

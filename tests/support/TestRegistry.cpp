@@ -1,0 +1,83 @@
+#include "tests/support/TestRegistry.h"
+
+#include "setup/DriverSettings.h"
+
+namespace testregistry {
+
+REGSAM SettingsView() {
+#ifdef _WIN64
+    return KEY_WOW64_32KEY;
+#else
+    return 0;
+#endif
+}
+
+void DeleteSettingsKey() {
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKeyPath);  // native view of a 32-bit process
+    HKEY parent = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\ASCOM\\Focuser Drivers", 0,
+                      KEY_ALL_ACCESS | SettingsView(), &parent) == ERROR_SUCCESS) {
+        RegDeleteTreeA(parent, "Tavrilen.Focuser");
+        RegCloseKey(parent);
+    }
+}
+
+static HKEY Open(bool create) {
+    HKEY key = nullptr;
+    LONG rc;
+    if (create) {
+        rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, nullptr, 0,
+                             KEY_ALL_ACCESS | SettingsView(), nullptr, &key, nullptr);
+    } else {
+        rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_READ | SettingsView(), &key);
+    }
+    return rc == ERROR_SUCCESS ? key : nullptr;
+}
+
+bool SettingsKeyExists() {
+    HKEY key = Open(false);
+    if (key == nullptr) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+void SetSettingsRaw(const char* name, DWORD type, const void* data, DWORD size) {
+    HKEY key = Open(true);
+    if (key == nullptr) return;
+    RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+}
+
+void SetSettingsText(const char* name, const std::string& text) {
+    SetSettingsRaw(name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+}
+
+std::optional<std::string> GetSettingsText(const char* name) {
+    HKEY key = Open(false);
+    if (key == nullptr) return std::nullopt;
+    char buffer[4096] = {};
+    DWORD size = sizeof buffer - 1;
+    const LONG rc = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS) return std::nullopt;
+    return std::string(buffer);
+}
+
+DWORD CountSettingsValues() {
+    HKEY key = Open(false);
+    if (key == nullptr) return 0;
+    DWORD values = 0;
+    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
+                     nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return values;
+}
+
+void StoreSettings(int portIndex, int maxPosition, const char* stepSize, int speed) {
+    SetSettingsText("COM", std::to_string(portIndex));
+    SetSettingsText("MaxPosition", std::to_string(maxPosition));
+    SetSettingsText("StepSize", stepSize);
+    SetSettingsText("Speed", std::to_string(speed));
+}
+
+}  // namespace testregistry

@@ -1,0 +1,29 @@
+#pragma once
+// Direct access to the settings key for tests: arrange stored values, read
+// back what the driver wrote, and remove the key.
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+namespace testregistry {
+
+// The registry view the driver's settings key lives in.
+REGSAM SettingsView();
+
+// Deletes the settings key with everything in it (no error if absent).
+void DeleteSettingsKey();
+bool SettingsKeyExists();
+// Writes a REG_SZ value (creating the key).
+void SetSettingsText(const char* name, const std::string& text);
+// Writes raw bytes of the given type.
+void SetSettingsRaw(const char* name, DWORD type, const void* data, DWORD size);
+// The value's text, or nothing when absent.
+std::optional<std::string> GetSettingsText(const char* name);
+// Number of named values in the key (0 when absent).
+DWORD CountSettingsValues();
+
+// Stores a complete set of settings as text.
+void StoreSettings(int portIndex, int maxPosition, const char* stepSize, int speed);
+
+}  // namespace testregistry
