@@ -35,7 +35,12 @@ target_compile_options(focuser_core PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${FOCUSER_
 target_link_libraries(focuser_core PUBLIC focuser_protocol ole32 oleaut32 uuid advapi32 user32 gdi32)
 
 # --- The DLL -------------------------------------------------------------------
-add_library(focuser_dll SHARED server/DllMain.cpp)
+add_library(focuser_dll SHARED server/DllMain.cpp resources/TavrilenFocuser.rc)
+# The resource script finds its pieces (and the generated type library) here.
+set_property(SOURCE resources/TavrilenFocuser.rc APPEND PROPERTY INCLUDE_DIRECTORIES
+  ${CMAKE_SOURCE_DIR}/resources ${CMAKE_SOURCE_DIR} ${IDL_OUT})
+set_property(SOURCE resources/TavrilenFocuser.rc APPEND PROPERTY OBJECT_DEPENDS
+  ${IDL_OUT}/Focuser.tlb ${CMAKE_SOURCE_DIR}/resources/Server.rc ${CMAKE_SOURCE_DIR}/resources/Setup.rc)
 set_target_properties(focuser_dll PROPERTIES OUTPUT_NAME ${FOCUSER_DLL_NAME} PREFIX "")
 target_link_libraries(focuser_dll PRIVATE focuser_core)
 target_compile_options(focuser_dll PRIVATE ${FOCUSER_WARNINGS})
@@ -43,3 +48,8 @@ target_link_options(focuser_dll PRIVATE ${FOCUSER_STATIC_RUNTIME})
 
 # --- Tests ----------------------------------------------------------------------
 include(cmake/WineTests.cmake)
+
+# The in-process server (exports, class object, registration) and the setup
+# dialog add their sources and tests here.
+include(cmake/Server.cmake)
+include(cmake/Setup.cmake)

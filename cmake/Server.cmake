@@ -1,0 +1,1 @@
+# In-process server: exports, class object, registration, and their tests.

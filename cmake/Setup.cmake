@@ -1,0 +1,1 @@
+# Setup dialog: its sources and tests.
