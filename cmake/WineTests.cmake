@@ -36,6 +36,8 @@ add_library(focuser_test_support STATIC
   tests/support/TestMain.cpp
   tests/support/NullModemControl.cpp
   tests/support/TestRegistry.cpp
+  tests/support/ImportHook.cpp
+  tests/support/SerialCallLog.cpp
 )
 target_include_directories(focuser_test_support PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(focuser_test_support PRIVATE ${FOCUSER_WARNINGS})

@@ -73,6 +73,25 @@ DWORD CountSettingsValues() {
     return values;
 }
 
+namespace {
+constexpr char kParentPath[] = "Software\\ASCOM\\Focuser Drivers";
+}
+
+void MakeSettingsKeyUnusable() {
+    DeleteSettingsKey();
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kParentPath, SettingsView(), 0);
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kParentPath, 0, nullptr, REG_OPTION_VOLATILE,
+                        KEY_ALL_ACCESS | SettingsView(), nullptr, &key, nullptr) == ERROR_SUCCESS) {
+        RegCloseKey(key);
+    }
+}
+
+void RestoreSettingsParent() {
+    DeleteSettingsKey();
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kParentPath, SettingsView(), 0);
+}
+
 void StoreSettings(int portIndex, int maxPosition, const char* stepSize, int speed) {
     SetSettingsText("COM", std::to_string(portIndex));
     SetSettingsText("MaxPosition", std::to_string(maxPosition));

@@ -23,6 +23,12 @@ std::optional<std::string> GetSettingsText(const char* name);
 // Number of named values in the key (0 when absent).
 DWORD CountSettingsValues();
 
+// Makes the settings key impossible to open or create: its parent becomes a
+// volatile key, under which no lasting key can be created. Undo with
+// DeleteSettingsKey() followed by RestoreSettingsParent().
+void MakeSettingsKeyUnusable();
+void RestoreSettingsParent();
+
 // Stores a complete set of settings as text.
 void StoreSettings(int portIndex, int maxPosition, const char* stepSize, int speed);
 

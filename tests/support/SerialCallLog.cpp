@@ -1,0 +1,161 @@
+#include "tests/support/SerialCallLog.h"
+
+#include <algorithm>
+
+namespace {
+SerialCallLog* g_log = nullptr;
+}
+
+struct SerialHooks {
+    static SerialCallLog& Log() { return *g_log; }
+
+    static HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share,
+                                     LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                                     DWORD flags, HANDLE templateFile) {
+        // Other threads (an emulator on the far end) pass straight through.
+        if (!Log().OnOwnerThread()) return ::CreateFileA(name, access, share, security, disposition, flags, templateFile);
+        SerialCallLog::Call call;
+        call.function = "CreateFileA";
+        call.name = name;
+        call.access = access;
+        call.share = share;
+        call.disposition = disposition;
+        call.flags = flags;
+        HANDLE handle = INVALID_HANDLE_VALUE;
+        if (!Log().ShouldFail("CreateFileA")) {
+            handle = ::CreateFileA(name, access, share, security, disposition, flags, templateFile);
+        }
+        call.handle = handle;
+        if (handle != INVALID_HANDLE_VALUE) Log().m_handles.push_back(handle);
+        Log().Record(call);
+        return handle;
+    }
+
+    static BOOL WINAPI GetCommState(HANDLE handle, LPDCB dcb) {
+        // Other threads (an emulator on the far end) pass straight through.
+        if (!Log().OnOwnerThread()) return ::GetCommState(handle, dcb);
+        SerialCallLog::Call call;
+        call.function = "GetCommState";
+        call.handle = handle;
+        BOOL ok = FALSE;
+        if (!Log().ShouldFail("GetCommState")) ok = ::GetCommState(handle, dcb);
+        if (ok) call.dcb = *dcb;
+        Log().Record(call);
+        return ok;
+    }
+
+    static BOOL WINAPI SetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
+        // Other threads (an emulator on the far end) pass straight through.
+        if (!Log().OnOwnerThread()) return ::SetCommTimeouts(handle, timeouts);
+        SerialCallLog::Call call;
+        call.function = "SetCommTimeouts";
+        call.handle = handle;
+        call.timeouts = *timeouts;
+        Log().Record(call);
+        return Log().ShouldFail("SetCommTimeouts") ? FALSE : ::SetCommTimeouts(handle, timeouts);
+    }
+
+    static BOOL WINAPI SetCommState(HANDLE handle, LPDCB dcb) {
+        // Other threads (an emulator on the far end) pass straight through.
+        if (!Log().OnOwnerThread()) return ::SetCommState(handle, dcb);
+        SerialCallLog::Call call;
+        call.function = "SetCommState";
+        call.handle = handle;
+        call.dcb = *dcb;
+        Log().Record(call);
+        return Log().ShouldFail("SetCommState") ? FALSE : ::SetCommState(handle, dcb);
+    }
+
+    static BOOL WINAPI PurgeComm(HANDLE handle, DWORD flags) {
+        // Other threads (an emulator on the far end) pass straight through.
+        if (!Log().OnOwnerThread()) return ::PurgeComm(handle, flags);
+        SerialCallLog::Call call;
+        call.function = "PurgeComm";
+        call.handle = handle;
+        call.count = flags;
+        Log().Record(call);
+        return Log().ShouldFail("PurgeComm") ? FALSE : ::PurgeComm(handle, flags);
+    }
+
+    static BOOL WINAPI WriteFile(HANDLE handle, LPCVOID bytes, DWORD count, LPDWORD written,
+                                 LPOVERLAPPED overlapped) {
+        // Other threads (an emulator on the far end) pass straight through.
+        if (!Log().OnOwnerThread()) return ::WriteFile(handle, bytes, count, written, overlapped);
+        SerialCallLog::Call call;
+        call.function = "WriteFile";
+        call.handle = handle;
+        call.count = count;
+        call.bytes.assign(static_cast<const char*>(bytes), count);
+        Log().Record(call);
+        if (Log().ShouldFail("WriteFile")) return FALSE;
+        return ::WriteFile(handle, bytes, count, written, overlapped);
+    }
+
+    static BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD received,
+                                LPOVERLAPPED overlapped) {
+        // Other threads (an emulator on the far end) pass straight through.
+        if (!Log().OnOwnerThread()) return ::ReadFile(handle, buffer, count, received, overlapped);
+        SerialCallLog::Call call;
+        call.function = "ReadFile";
+        call.handle = handle;
+        call.count = count;
+        Log().Record(call);
+        if (Log().ShouldFail("ReadFile")) return FALSE;
+        return ::ReadFile(handle, buffer, count, received, overlapped);
+    }
+
+    static BOOL WINAPI CloseHandle(HANDLE handle) {
+        // Other threads (an emulator on the far end) pass straight through.
+        if (!Log().OnOwnerThread()) return ::CloseHandle(handle);
+        auto& handles = Log().m_handles;
+        const auto found = std::find(handles.begin(), handles.end(), handle);
+        if (found != handles.end()) {
+            handles.erase(found);
+            SerialCallLog::Call call;
+            call.function = "CloseHandle";
+            call.handle = handle;
+            Log().Record(call);
+        }
+        return ::CloseHandle(handle);
+    }
+};
+
+SerialCallLog::SerialCallLog() : m_owner(GetCurrentThreadId()) {
+    g_log = this;
+    const struct {
+        const char* name;
+        void* hook;
+    } hooks[] = {
+        {"CreateFileA", reinterpret_cast<void*>(&SerialHooks::CreateFileA)},
+        {"GetCommState", reinterpret_cast<void*>(&SerialHooks::GetCommState)},
+        {"SetCommTimeouts", reinterpret_cast<void*>(&SerialHooks::SetCommTimeouts)},
+        {"SetCommState", reinterpret_cast<void*>(&SerialHooks::SetCommState)},
+        {"PurgeComm", reinterpret_cast<void*>(&SerialHooks::PurgeComm)},
+        {"WriteFile", reinterpret_cast<void*>(&SerialHooks::WriteFile)},
+        {"ReadFile", reinterpret_cast<void*>(&SerialHooks::ReadFile)},
+        {"CloseHandle", reinterpret_cast<void*>(&SerialHooks::CloseHandle)},
+    };
+    for (const auto& hook : hooks) {
+        m_hooks.push_back(std::make_unique<ImportHook>("kernel32.dll", hook.name, hook.hook));
+    }
+}
+
+SerialCallLog::~SerialCallLog() {
+    m_hooks.clear();
+    g_log = nullptr;
+}
+
+bool SerialCallLog::ShouldFail(const char* function) const {
+    return std::find(m_failing.begin(), m_failing.end(), function) != m_failing.end();
+}
+
+std::vector<std::string> SerialCallLog::Sequence() const {
+    std::vector<std::string> names;
+    for (const Call& call : m_calls) names.push_back(call.function);
+    return names;
+}
+
+size_t SerialCallLog::CountOf(const std::string& function) const {
+    return static_cast<size_t>(std::count_if(m_calls.begin(), m_calls.end(),
+                                             [&](const Call& c) { return c.function == function; }));
+}
