@@ -28,6 +28,8 @@ void FormatMoveCommand(int32_t target, char (&command)[kMoveCommandCapacity]) {
 
 void CleanReply(const char* reply, char (&cleaned)[kFrameSize + 1]) {
     std::memset(cleaned, 0, sizeof cleaned);
+    // No text at all decodes like a silent line rather than crashing the caller.
+    if (reply == nullptr) return;
     size_t length = 0;
     while (length < kFrameSize && reply[length] != '\0') {
         cleaned[length] = reply[length];
