@@ -52,7 +52,7 @@ function(focuser_wine_test name)
   if(FOCUSER_CAN_RUN_WINE)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES
-      FIXTURES_REQUIRED wine RESOURCE_LOCK wineprefix TIMEOUT 600)
+      FIXTURES_REQUIRED wine RESOURCE_LOCK wineprefix TIMEOUT 180)
   endif()
 endfunction()
 

@@ -1,1 +1,428 @@
+// The driver object created directly (no DLL, no registration), linked through
+// the null-modem to an emulated controller that records every frame.
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "driver/CFocuser.h"
+#include "server/ComObject.h"
+#include "sim/ControllerEmulator.h"
+#include "sim/FocuserModel.h"
+#include "tests/support/NullModemControl.h"
+#include "tests/support/SerialCallLog.h"
+#include "tests/support/TestRegistry.h"
+
+// Lets a test make the driver's next SerialPort allocation fail.
+namespace {
+volatile bool g_failPortAllocation = false;
+}
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    if (g_failPortAllocation && size == sizeof(SerialPort)) {
+        g_failPortAllocation = false;
+        return nullptr;
+    }
+    return std::malloc(size ? size : 1);
+}
+
+void operator delete(void* pointer, const std::nothrow_t&) noexcept { std::free(pointer); }
+
+namespace {
+
+using Commands = std::vector<std::string>;
+using Clock = std::chrono::steady_clock;
+
+// The error information a failing member left on this thread.
+struct Reported {
+    std::string description;
+    std::string source;
+    GUID guid = GUID_NULL;
+    bool present = false;
+};
+
+std::string Narrow(BSTR text) {
+    std::string result;
+    if (text != nullptr) {
+        for (const OLECHAR* p = text; *p; ++p) result += static_cast<char>(*p);
+    }
+    return result;
+}
+
+Reported TakeErrorInfo() {
+    Reported reported;
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) != S_OK || info == nullptr) return reported;
+    reported.present = true;
+    BSTR text = nullptr;
+    if (SUCCEEDED(info->GetDescription(&text))) reported.description = Narrow(text);
+    SysFreeString(text);
+    text = nullptr;
+    if (SUCCEEDED(info->GetSource(&text))) reported.source = Narrow(text);
+    SysFreeString(text);
+    info->GetGUID(&reported.guid);
+    info->Release();
+    return reported;
+}
+
+// Asserts a member failed with the driver's report and the given message.
+#define EXPECT_FAILS_WITH(call, message)                                  \
+    do {                                                                  \
+        SetErrorInfo(0, nullptr);                                         \
+        EXPECT_EQ((call), DISP_E_EXCEPTION) << #call;                     \
+        const Reported reported_ = TakeErrorInfo();                       \
+        EXPECT_TRUE(reported_.present) << #call;                          \
+        EXPECT_EQ(reported_.description, message) << #call;               \
+        EXPECT_TRUE(IsEqualGUID(reported_.guid, IID_IFocuser)) << #call;  \
+    } while (0)
+
+IFocuser* NewFocuser() {
+    auto* object = StandaloneObject<CFocuser>::Create();
+    IFocuser* focuser = nullptr;
+    if (object != nullptr) object->QueryInterface(IID_IFocuser, reinterpret_cast<void**>(&focuser));
+    return focuser;
+}
+
+VARIANT_BOOL LinkOf(IFocuser* focuser) {
+    VARIANT_BOOL link = 12345;
+    focuser->get_Link(&link);
+    return link;
+}
+
+class FocuserTest : public testing::Test {
+protected:
+    void SetUp() override {
+        testregistry::DeleteSettingsKey();
+        testregistry::StoreSettings(2, 20000, "1.27", 1);  // COM3, medium
+        ASSERT_TRUE(emulator.Start("//./COM13")) << "null-modem far end not available";
+        focuser = NewFocuser();
+        ASSERT_NE(focuser, nullptr);
+    }
+    void TearDown() override {
+        if (focuser != nullptr) focuser->Release();
+        emulator.Stop();
+        testregistry::DeleteSettingsKey();
+    }
+
+    void Answer(std::map<std::string, std::string> replies) {
+        emulator.SetResponder(ControllerEmulator::Fixed(std::move(replies)));
+    }
+    // Links with a controller that answers the handshake, the speed and the
+    // given commands, then forgets the frames of the connect.
+    void Link(std::map<std::string, std::string> replies = {}) {
+        replies.emplace("FG0000000", "FD0000100");
+        replies.emplace("FCS000020", "FC0000000");
+        Answer(replies);
+        ASSERT_EQ(focuser->put_Link(VARIANT_TRUE), S_OK);
+        ASSERT_TRUE(emulator.WaitForFrames(2, 2000));
+        emulator.ClearFrames();
+    }
+    Commands Sent(size_t expected) {
+        emulator.WaitForFrames(expected, 2000);
+        Sleep(30);  // anything more that was on its way
+        return emulator.Commands();
+    }
+
+    ControllerEmulator emulator;
+    IFocuser* focuser = nullptr;
+};
+
+TEST_F(FocuserTest, NewObjectIsUnlinkedAndSendsNothing) {
+    VARIANT_BOOL value = 0;
+    EXPECT_EQ(focuser->get_Link(&value), S_OK);
+    EXPECT_EQ(value, VARIANT_FALSE);
+    EXPECT_EQ(focuser->get_Absolute(&value), S_OK);
+    EXPECT_EQ(value, VARIANT_TRUE);
+    EXPECT_EQ(focuser->get_TempCompAvailable(&value), S_OK);
+    EXPECT_EQ(value, VARIANT_FALSE);
+    EXPECT_EQ(focuser->put_Link(VARIANT_FALSE), S_OK);
+    EXPECT_EQ(focuser->put_Link(1), S_OK) << "1 is not the automation True";
+    EXPECT_EQ(LinkOf(focuser), VARIANT_FALSE);
+    EXPECT_TRUE(Sent(0).empty());
+}
+
+TEST_F(FocuserTest, InterfacesAndModuleLock) {
+    const LONG before = ServerModule::Instance().GetLockCount();
+    IFocuser* second = NewFocuser();
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(ServerModule::Instance().GetLockCount(), before + 1);
+
+    IUnknown* unknown = nullptr;
+    IDispatch* dispatch = nullptr;
+    ISupportErrorInfo* support = nullptr;
+    IPersist* persist = reinterpret_cast<IPersist*>(1);
+    ASSERT_EQ(second->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
+    ASSERT_EQ(second->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
+    ASSERT_EQ(second->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)), S_OK);
+    EXPECT_EQ(second->QueryInterface(IID_IPersist, reinterpret_cast<void**>(&persist)), E_NOINTERFACE);
+    EXPECT_EQ(persist, nullptr);
+    EXPECT_EQ(static_cast<void*>(unknown), static_cast<void*>(second)) << "IUnknown is the IFocuser face";
+    EXPECT_EQ(static_cast<void*>(dispatch), static_cast<void*>(second));
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IFocuser), S_OK);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IDispatch), S_FALSE);
+    unknown->Release();
+    dispatch->Release();
+    support->Release();
+    EXPECT_EQ(second->Release(), 0u);
+    EXPECT_EQ(ServerModule::Instance().GetLockCount(), before);
+}
+
+TEST_F(FocuserTest, UnlinkedMembersFailOrAnswerFromSettings) {
+    LONG value = 0;
+    float real = 0;
+    VARIANT_BOOL flag = VARIANT_TRUE;
+    EXPECT_FAILS_WITH(focuser->get_Position(&value), "Link fail");
+    EXPECT_FAILS_WITH(focuser->get_Temperature(&real), "No response");
+    EXPECT_EQ(focuser->get_IsMoving(&flag), S_OK);
+    EXPECT_EQ(flag, VARIANT_FALSE);
+    EXPECT_FAILS_WITH(focuser->Move(-1), "Value out of range");
+    EXPECT_FAILS_WITH(focuser->Move(20001), "Value out of range");
+    EXPECT_FAILS_WITH(focuser->Move(5), "Link fail");
+
+    testregistry::DeleteSettingsKey();
+    EXPECT_EQ(focuser->get_MaxStep(&value), S_OK);
+    EXPECT_EQ(value, 20000);
+    EXPECT_EQ(focuser->get_MaxIncrement(&value), S_OK);
+    EXPECT_EQ(value, 20000);
+    EXPECT_EQ(focuser->get_StepSize(&real), S_OK);
+    EXPECT_FLOAT_EQ(real, 1.27f);
+
+    // No caching: the next call sees what the registry holds now.
+    testregistry::SetSettingsText("MaxPosition", "4321");
+    testregistry::SetSettingsText("StepSize", "2.5");
+    EXPECT_EQ(focuser->get_MaxStep(&value), S_OK);
+    EXPECT_EQ(value, 4321);
+    EXPECT_EQ(focuser->get_MaxIncrement(&value), S_OK);
+    EXPECT_EQ(value, 4321);
+    EXPECT_EQ(focuser->get_StepSize(&real), S_OK);
+    EXPECT_FLOAT_EQ(real, 2.5f);
+    EXPECT_FAILS_WITH(focuser->Move(4322), "Value out of range");
+    EXPECT_TRUE(Sent(0).empty());
+}
+
+TEST_F(FocuserTest, UnsupportedMembersFailWhetherLinkedOrNot) {
+    for (int linked = 0; linked < 2; ++linked) {
+        SCOPED_TRACE(linked ? "linked" : "unlinked");
+        if (linked) Link();
+        VARIANT_BOOL flag = 77;
+        EXPECT_FAILS_WITH(focuser->get_TempComp(&flag), "Not Supported");
+        EXPECT_EQ(flag, 77) << "no output on failure";
+        EXPECT_FAILS_WITH(focuser->put_TempComp(VARIANT_TRUE), "Not Supported");
+        EXPECT_FAILS_WITH(focuser->put_TempComp(VARIANT_FALSE), "Not Supported");
+        EXPECT_FAILS_WITH(focuser->Halt(), "Not Supported");
+        EXPECT_FAILS_WITH(focuser->Stop(), "Not Supported");
+        EXPECT_TRUE(Sent(0).empty()) << "nothing reaches the controller";
+    }
+}
+
+TEST_F(FocuserTest, ConnectSendsTheHandshakeThenTheStoredSpeed) {
+    testregistry::SetSettingsText("Speed", "0");
+    Answer({{"FG0000000", "FD0000100"}});  // the speed command goes unanswered
+    EXPECT_EQ(focuser->put_Link(VARIANT_TRUE), S_OK);
+    EXPECT_EQ(LinkOf(focuser), VARIANT_TRUE);
+    EXPECT_EQ(Sent(2), (Commands{"FG0000000", "FCS000010"}));
+
+    // Already linked: nothing is opened or sent, even with a silent controller.
+    emulator.ClearFrames();
+    emulator.SetResponder(ControllerEmulator::Silent());
+    SerialCallLog log;
+    EXPECT_EQ(focuser->put_Link(VARIANT_TRUE), S_OK);
+    EXPECT_TRUE(log.Calls().empty());
+    EXPECT_TRUE(Sent(0).empty());
+}
+
+TEST_F(FocuserTest, DisconnectClosesWithoutSendingAndOnlyTrueLinks) {
+    Link();
+    SerialCallLog log;
+    EXPECT_EQ(focuser->put_Link(1), S_OK) << "any value but True unlinks";
+    EXPECT_EQ(LinkOf(focuser), VARIANT_FALSE);
+    EXPECT_EQ(log.Sequence(), Commands{"CloseHandle"});
+    EXPECT_TRUE(Sent(0).empty());
+
+    LONG position = 0;
+    EXPECT_FAILS_WITH(focuser->get_Position(&position), "Link fail");
+    Link();
+    EXPECT_EQ(focuser->put_Link(VARIANT_FALSE), S_OK);
+    EXPECT_EQ(LinkOf(focuser), VARIANT_FALSE);
+}
+
+TEST_F(FocuserTest, PortIndexNamesTheDevice) {
+    testregistry::SetSettingsText("COM", "3");
+    ControllerEmulator second;
+    ASSERT_TRUE(second.Start("//./COM14"));
+    second.SetResponder(ControllerEmulator::Fixed({{"FG0000000", "FD0000007"}}));
+    SerialCallLog log;
+    EXPECT_EQ(focuser->put_Link(VARIANT_TRUE), S_OK);
+    ASSERT_FALSE(log.Calls().empty());
+    EXPECT_EQ(log.Calls()[0].name, "//./COM4");
+    LONG position = 0;
+    second.SetResponder(ControllerEmulator::Fixed({{"FG0000000", "FD0000008"}}));
+    EXPECT_EQ(focuser->get_Position(&position), S_OK);
+    EXPECT_EQ(position, 8);
+    EXPECT_EQ(focuser->put_Link(VARIANT_FALSE), S_OK);
+    second.Stop();
+}
+
+TEST_F(FocuserTest, MissingDeviceFailsTheConnectAndALaterAttemptStartsAfresh) {
+    ASSERT_TRUE(nullmodem::Unplug("com3"));
+    EXPECT_FAILS_WITH(focuser->put_Link(VARIANT_TRUE), "Could not open port //./COM3");
+    EXPECT_EQ(LinkOf(focuser), VARIANT_FALSE);
+    ASSERT_TRUE(nullmodem::Plug("com3"));
+    Answer({{"FG0000000", "FD0000100"}});
+    EXPECT_EQ(focuser->put_Link(VARIANT_TRUE), S_OK);
+    EXPECT_EQ(LinkOf(focuser), VARIANT_TRUE);
+}
+
+TEST_F(FocuserTest, SilentControllerFailsTheConnectAndReleasesThePort) {
+    emulator.SetResponder(ControllerEmulator::Silent());
+    SerialCallLog log;
+    const auto start = Clock::now();
+    EXPECT_FAILS_WITH(focuser->put_Link(VARIANT_TRUE), "Focuser did not respond");
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    EXPECT_LT(ms, 1000.0) << "a single query, bounded by about 136 ms";
+    EXPECT_EQ(LinkOf(focuser), VARIANT_FALSE);
+    EXPECT_EQ(log.CountOf("CloseHandle"), 1u);
+    EXPECT_EQ(Sent(1), Commands{"FG0000000"});
+
+    // The port is free again: another object links through it.
+    IFocuser* other = NewFocuser();
+    Answer({{"FG0000000", "FD0000100"}});
+    EXPECT_EQ(other->put_Link(VARIANT_TRUE), S_OK);
+    other->Release();
+}
+
+TEST_F(FocuserTest, OutOfMemoryLeavesTheObjectUnlinked) {
+    SerialCallLog log;
+    g_failPortAllocation = true;
+    EXPECT_FAILS_WITH(focuser->put_Link(VARIANT_TRUE), "Out of memory");
+    g_failPortAllocation = false;
+    EXPECT_EQ(LinkOf(focuser), VARIANT_FALSE);
+    EXPECT_TRUE(log.Calls().empty());
+    Link();
+    EXPECT_EQ(LinkOf(focuser), VARIANT_TRUE);
+}
+
+TEST_F(FocuserTest, MoveChecksMotionThenRangeThenLink) {
+    Link({{"FU0000000", "FU0000000"}, {"FA001500#", "FC0000000"}, {"FA000000#", "FC0000000"},
+          {"FA020000#", "FC0000000"}});
+    EXPECT_EQ(focuser->Move(1500), S_OK);
+    EXPECT_EQ(Sent(3), (Commands{"FU0000000", "FU0000000", "FA001500#"}));
+
+    emulator.ClearFrames();
+    EXPECT_EQ(focuser->Move(0), S_OK);
+    EXPECT_EQ(focuser->Move(20000), S_OK);
+    EXPECT_EQ(Sent(6), (Commands{"FU0000000", "FU0000000", "FA000000#", "FU0000000",
+                                 "FU0000000", "FA020000#"}));
+
+    emulator.ClearFrames();
+    EXPECT_FAILS_WITH(focuser->Move(20001), "Value out of range");
+    EXPECT_FAILS_WITH(focuser->Move(-1), "Value out of range");
+    EXPECT_EQ(Sent(2), (Commands{"FU0000000", "FU0000000"}));
+
+    emulator.ClearFrames();
+    Answer({{"FU0000000", "FU0010000"}});
+    EXPECT_FAILS_WITH(focuser->Move(-1), "Focuser already in motion");
+    EXPECT_FAILS_WITH(focuser->Move(10), "Focuser already in motion");
+    EXPECT_EQ(Sent(2), (Commands{"FU0000000", "FU0000000"}));
+
+    // An unrecognised answer to the move command.
+    emulator.ClearFrames();
+    Answer({{"FU0000000", "FU0000000"}, {"FA000010#", "??"}});
+    EXPECT_FAILS_WITH(focuser->Move(10), "Link fail");
+    EXPECT_EQ(LinkOf(focuser), VARIANT_TRUE);
+}
+
+TEST_F(FocuserTest, MoveBeyondTheCommandWidthIsNeverSent) {
+    testregistry::SetSettingsText("MaxPosition", "100000");
+    Link({{"FU0000000", "FU0000000"}});
+    EXPECT_FAILS_WITH(focuser->Move(100000), "Link fail");
+    EXPECT_EQ(Sent(2), (Commands{"FU0000000", "FU0000000"}));
+}
+
+TEST_F(FocuserTest, MoveReturnsAtOnceAndIsMovingFollowsTheMotion) {
+    FocuserModel model;
+    model.SetPosition(100);
+    emulator.SetResponder(ControllerEmulator::Model(model));
+    ASSERT_EQ(focuser->put_Link(VARIANT_TRUE), S_OK);
+
+    EXPECT_EQ(focuser->Move(600), S_OK);  // 500 steps at 1000 steps/s
+    VARIANT_BOOL moving = VARIANT_FALSE;
+    EXPECT_EQ(focuser->get_IsMoving(&moving), S_OK);
+    EXPECT_EQ(moving, VARIANT_TRUE);
+    EXPECT_FAILS_WITH(focuser->Move(700), "Focuser already in motion");
+    // Halt is not offered; the move goes on.
+    EXPECT_FAILS_WITH(focuser->Halt(), "Not Supported");
+
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (moving == VARIANT_TRUE && Clock::now() < deadline) {
+        Sleep(50);
+        ASSERT_EQ(focuser->get_IsMoving(&moving), S_OK);
+    }
+    EXPECT_EQ(moving, VARIANT_FALSE);
+    LONG position = 0;
+    EXPECT_EQ(focuser->get_Position(&position), S_OK);
+    EXPECT_EQ(position, 600);
+}
+
+TEST_F(FocuserTest, TemperatureIsTheLastOneDecoded) {
+    Link({{"FT0000000", "FT023.50#"}});
+    float temperature = 0;
+    EXPECT_EQ(focuser->get_Temperature(&temperature), S_OK);
+    EXPECT_FLOAT_EQ(temperature, 23.5f);
+    Answer({{"FT0000000", "FD0000321"}});
+    EXPECT_EQ(focuser->get_Temperature(&temperature), S_OK);
+    EXPECT_FLOAT_EQ(temperature, 23.5f) << "a position reply leaves the temperature";
+    LONG position = 0;
+    Answer({{"FG0000000", "FT019.00#"}});
+    EXPECT_EQ(focuser->get_Position(&position), S_OK);
+    EXPECT_EQ(position, 321);
+}
+
+TEST_F(FocuserTest, AControllerThatStopsAnsweringDoesNotUnlink) {
+    Link();
+    emulator.SetResponder(ControllerEmulator::Silent());
+    LONG position = 0;
+    float temperature = 0;
+    VARIANT_BOOL moving = VARIANT_TRUE;
+    EXPECT_FAILS_WITH(focuser->get_Position(&position), "Link fail");
+    EXPECT_FAILS_WITH(focuser->get_Temperature(&temperature), "No response");
+    EXPECT_EQ(focuser->get_IsMoving(&moving), S_OK);
+    EXPECT_EQ(moving, VARIANT_FALSE);
+    EXPECT_FAILS_WITH(focuser->Move(10), "Link fail");
+    EXPECT_EQ(LinkOf(focuser), VARIANT_TRUE);
+
+    Answer({{"FG0000000", "FD0000055"}});
+    EXPECT_EQ(focuser->get_Position(&position), S_OK);
+    EXPECT_EQ(position, 55);
+}
+
+TEST_F(FocuserTest, ReleasingALinkedObjectClosesItsPortWithoutSending) {
+    Link();
+    const LONG before = ServerModule::Instance().GetLockCount();
+    {
+        SerialCallLog log;
+        EXPECT_EQ(focuser->Release(), 0u);
+        focuser = nullptr;
+        EXPECT_EQ(log.Sequence(), Commands{"CloseHandle"});
+    }
+    EXPECT_EQ(ServerModule::Instance().GetLockCount(), before - 1);
+    EXPECT_TRUE(Sent(0).empty());
+}
+
+TEST_F(FocuserTest, ErrorSourceIsTheRegisteredProgId) {
+    LONG position = 0;
+    focuser->get_Position(&position);
+    EXPECT_EQ(TakeErrorInfo().source, "") << "no ProgID registered, no source";
+
+    const char* key = "CLSID\\{3c9e52a1-7d4b-4f08-9b61-5e2a0d47c8f3}\\ProgID";
+    ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, key, REG_SZ, "Tavrilen.Focuser.1", 18), ERROR_SUCCESS);
+    focuser->get_Position(&position);
+    EXPECT_EQ(TakeErrorInfo().source, "Tavrilen.Focuser.1");
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, "CLSID\\{3c9e52a1-7d4b-4f08-9b61-5e2a0d47c8f3}");
+}
+
+}  // namespace

@@ -1,1 +1,136 @@
+// SerialPort over the null-modem: the open sequence as the system sees it, the
+// failure paths of each step, and the read bound on a silent line.
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/SerialPort.h"
+#include "tests/support/SerialCallLog.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+TEST(SerialPortOpen, OpensExclusivelyThenTimeoutsThenLineSettings) {
+    SerialCallLog log;
+    SerialPort port;
+    ASSERT_TRUE(port.Open("//./COM3", 9600, false));
+    EXPECT_TRUE(port.IsOpen());
+
+    const std::vector<std::string> expected = {"CreateFileA", "GetCommState", "SetCommTimeouts",
+                                               "SetCommState"};
+    EXPECT_EQ(log.Sequence(), expected);
+    const auto calls = log.Calls();
+    ASSERT_EQ(calls.size(), 4u);
+
+    const auto& open = calls[0];
+    EXPECT_EQ(open.name, "//./COM3");
+    EXPECT_EQ(open.access, static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE));
+    EXPECT_EQ(open.share, 0u) << "the port must be opened without sharing";
+    EXPECT_EQ(open.disposition, static_cast<DWORD>(OPEN_EXISTING));
+    EXPECT_EQ(open.flags, 0u) << "synchronous, no overlapped I/O";
+
+    const COMMTIMEOUTS& t = calls[2].timeouts;
+    EXPECT_EQ(t.ReadIntervalTimeout, 200u);
+    EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 4u);
+    EXPECT_EQ(t.ReadTotalTimeoutConstant, 100u);
+    EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 0u);
+    EXPECT_EQ(t.WriteTotalTimeoutConstant, 0u);
+
+    // Four fields change; everything else stays as the device had it.
+    DCB expectedDcb = calls[1].dcb;
+    expectedDcb.BaudRate = 9600;
+    expectedDcb.ByteSize = 8;
+    expectedDcb.Parity = NOPARITY;
+    expectedDcb.StopBits = ONESTOPBIT;
+    const DCB& set = calls[3].dcb;
+    EXPECT_EQ(set.BaudRate, 9600u);
+    EXPECT_EQ(set.ByteSize, 8);
+    EXPECT_EQ(set.Parity, NOPARITY);
+    EXPECT_EQ(set.StopBits, ONESTOPBIT);
+    EXPECT_EQ(0, memcmp(&set, &expectedDcb, sizeof(DCB)));
+}
+
+TEST(SerialPortOpen, NamePrefixAndParity) {
+    SerialCallLog log;
+    {
+        SerialPort port;
+        ASSERT_TRUE(port.Open("COM3", 4800, true));
+    }
+    const auto calls = log.Calls();
+    ASSERT_GE(calls.size(), 4u);
+    EXPECT_EQ(calls[0].name, "//./COM3");
+    EXPECT_EQ(calls[3].dcb.Parity, EVENPARITY);
+    EXPECT_EQ(calls[3].dcb.BaudRate, 4800u);
+    EXPECT_EQ(log.CountOf("CloseHandle"), 1u) << "destruction closes the device";
+}
+
+TEST(SerialPortOpen, FailureAtEachStep) {
+    struct Case {
+        const char* failing;
+        bool staysOpen;
+        size_t closes;
+    };
+    const Case cases[] = {
+        {"CreateFileA", false, 0},
+        {"GetCommState", false, 1},
+        {"SetCommTimeouts", false, 1},
+        {"SetCommState", true, 0},  // left open; the owner destroys the port
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failing);
+        SerialCallLog log;
+        log.Fail(c.failing);
+        auto port = std::make_unique<SerialPort>();
+        EXPECT_FALSE(port->Open("//./COM3", 9600, false));
+        EXPECT_EQ(port->IsOpen(), c.staysOpen);
+        EXPECT_EQ(log.CountOf("CloseHandle"), c.closes);
+        if (std::string(c.failing) == "GetCommState") {
+            EXPECT_EQ(log.CountOf("SetCommTimeouts"), 0u);
+        }
+        port.reset();
+        const bool opened = std::string(c.failing) != "CreateFileA";
+        EXPECT_EQ(log.CountOf("CloseHandle"), opened ? 1u : 0u)
+            << "every handle opened is closed exactly once";
+    }
+}
+
+TEST(SerialPortClose, ClosingTwiceClosesOnce) {
+    SerialCallLog log;
+    SerialPort port;
+    port.Close();  // closed: nothing happens
+    ASSERT_TRUE(port.Open("//./COM3", 9600, false));
+    port.Close();
+    port.Close();
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(log.CountOf("CloseHandle"), 1u);
+}
+
+TEST(SerialPortIo, PurgeFlagsAndSilentReadBound) {
+    SerialCallLog log;
+    SerialPort port;
+    ASSERT_TRUE(port.Open("//./COM3", 9600, false));
+    EXPECT_TRUE(port.Purge());
+    const auto calls = log.Calls();
+    EXPECT_EQ(calls.back().function, "PurgeComm");
+    EXPECT_EQ(calls.back().count, 0x000Eu) << "RX abort, TX clear, RX clear; no TX abort";
+
+    // Nobody answers on the far end: a 9-byte read gives up after about 136 ms.
+    char buffer[9] = {};
+    const auto start = Clock::now();
+    EXPECT_FALSE(port.Read(buffer, sizeof buffer));
+    const double elapsed = MillisecondsSince(start);
+    EXPECT_GT(elapsed, 80.0);
+    EXPECT_LT(elapsed, 1000.0);
+    EXPECT_EQ(std::string(buffer, 9), std::string(9, '\0'));
+}
+
+}  // namespace

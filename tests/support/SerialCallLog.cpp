@@ -3,8 +3,29 @@
 #include <algorithm>
 
 namespace {
+
 SerialCallLog* g_log = nullptr;
+
+// The system's own functions. Calls written as ::CreateFileA inside the hooks
+// would go through the patched import table straight back into the hooks.
+struct RealFunctions {
+    decltype(&::CreateFileA) CreateFileA;
+    decltype(&::GetCommState) GetCommState;
+    decltype(&::SetCommTimeouts) SetCommTimeouts;
+    decltype(&::SetCommState) SetCommState;
+    decltype(&::PurgeComm) PurgeComm;
+    decltype(&::WriteFile) WriteFile;
+    decltype(&::ReadFile) ReadFile;
+    decltype(&::CloseHandle) CloseHandle;
+} g_real;
+
+template <class F>
+void Resolve(F& function, const char* name) {
+    function = reinterpret_cast<F>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
 }
+
+}  // namespace
 
 struct SerialHooks {
     static SerialCallLog& Log() { return *g_log; }
@@ -13,7 +34,7 @@ struct SerialHooks {
                                      LPSECURITY_ATTRIBUTES security, DWORD disposition,
                                      DWORD flags, HANDLE templateFile) {
         // Other threads (an emulator on the far end) pass straight through.
-        if (!Log().OnOwnerThread()) return ::CreateFileA(name, access, share, security, disposition, flags, templateFile);
+        if (!Log().OnOwnerThread()) return g_real.CreateFileA(name, access, share, security, disposition, flags, templateFile);
         SerialCallLog::Call call;
         call.function = "CreateFileA";
         call.name = name;
@@ -23,22 +44,21 @@ struct SerialHooks {
         call.flags = flags;
         HANDLE handle = INVALID_HANDLE_VALUE;
         if (!Log().ShouldFail("CreateFileA")) {
-            handle = ::CreateFileA(name, access, share, security, disposition, flags, templateFile);
+            handle = g_real.CreateFileA(name, access, share, security, disposition, flags, templateFile);
         }
         call.handle = handle;
-        if (handle != INVALID_HANDLE_VALUE) Log().m_handles.push_back(handle);
         Log().Record(call);
         return handle;
     }
 
     static BOOL WINAPI GetCommState(HANDLE handle, LPDCB dcb) {
         // Other threads (an emulator on the far end) pass straight through.
-        if (!Log().OnOwnerThread()) return ::GetCommState(handle, dcb);
+        if (!Log().OnOwnerThread()) return g_real.GetCommState(handle, dcb);
         SerialCallLog::Call call;
         call.function = "GetCommState";
         call.handle = handle;
         BOOL ok = FALSE;
-        if (!Log().ShouldFail("GetCommState")) ok = ::GetCommState(handle, dcb);
+        if (!Log().ShouldFail("GetCommState")) ok = g_real.GetCommState(handle, dcb);
         if (ok) call.dcb = *dcb;
         Log().Record(call);
         return ok;
@@ -46,41 +66,41 @@ struct SerialHooks {
 
     static BOOL WINAPI SetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
         // Other threads (an emulator on the far end) pass straight through.
-        if (!Log().OnOwnerThread()) return ::SetCommTimeouts(handle, timeouts);
+        if (!Log().OnOwnerThread()) return g_real.SetCommTimeouts(handle, timeouts);
         SerialCallLog::Call call;
         call.function = "SetCommTimeouts";
         call.handle = handle;
         call.timeouts = *timeouts;
         Log().Record(call);
-        return Log().ShouldFail("SetCommTimeouts") ? FALSE : ::SetCommTimeouts(handle, timeouts);
+        return Log().ShouldFail("SetCommTimeouts") ? FALSE : g_real.SetCommTimeouts(handle, timeouts);
     }
 
     static BOOL WINAPI SetCommState(HANDLE handle, LPDCB dcb) {
         // Other threads (an emulator on the far end) pass straight through.
-        if (!Log().OnOwnerThread()) return ::SetCommState(handle, dcb);
+        if (!Log().OnOwnerThread()) return g_real.SetCommState(handle, dcb);
         SerialCallLog::Call call;
         call.function = "SetCommState";
         call.handle = handle;
         call.dcb = *dcb;
         Log().Record(call);
-        return Log().ShouldFail("SetCommState") ? FALSE : ::SetCommState(handle, dcb);
+        return Log().ShouldFail("SetCommState") ? FALSE : g_real.SetCommState(handle, dcb);
     }
 
     static BOOL WINAPI PurgeComm(HANDLE handle, DWORD flags) {
         // Other threads (an emulator on the far end) pass straight through.
-        if (!Log().OnOwnerThread()) return ::PurgeComm(handle, flags);
+        if (!Log().OnOwnerThread()) return g_real.PurgeComm(handle, flags);
         SerialCallLog::Call call;
         call.function = "PurgeComm";
         call.handle = handle;
         call.count = flags;
         Log().Record(call);
-        return Log().ShouldFail("PurgeComm") ? FALSE : ::PurgeComm(handle, flags);
+        return Log().ShouldFail("PurgeComm") ? FALSE : g_real.PurgeComm(handle, flags);
     }
 
     static BOOL WINAPI WriteFile(HANDLE handle, LPCVOID bytes, DWORD count, LPDWORD written,
                                  LPOVERLAPPED overlapped) {
         // Other threads (an emulator on the far end) pass straight through.
-        if (!Log().OnOwnerThread()) return ::WriteFile(handle, bytes, count, written, overlapped);
+        if (!Log().OnOwnerThread()) return g_real.WriteFile(handle, bytes, count, written, overlapped);
         SerialCallLog::Call call;
         call.function = "WriteFile";
         call.handle = handle;
@@ -88,40 +108,42 @@ struct SerialHooks {
         call.bytes.assign(static_cast<const char*>(bytes), count);
         Log().Record(call);
         if (Log().ShouldFail("WriteFile")) return FALSE;
-        return ::WriteFile(handle, bytes, count, written, overlapped);
+        return g_real.WriteFile(handle, bytes, count, written, overlapped);
     }
 
     static BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD received,
                                 LPOVERLAPPED overlapped) {
         // Other threads (an emulator on the far end) pass straight through.
-        if (!Log().OnOwnerThread()) return ::ReadFile(handle, buffer, count, received, overlapped);
+        if (!Log().OnOwnerThread()) return g_real.ReadFile(handle, buffer, count, received, overlapped);
         SerialCallLog::Call call;
         call.function = "ReadFile";
         call.handle = handle;
         call.count = count;
         Log().Record(call);
         if (Log().ShouldFail("ReadFile")) return FALSE;
-        return ::ReadFile(handle, buffer, count, received, overlapped);
+        return g_real.ReadFile(handle, buffer, count, received, overlapped);
     }
 
     static BOOL WINAPI CloseHandle(HANDLE handle) {
-        // Other threads (an emulator on the far end) pass straight through.
-        if (!Log().OnOwnerThread()) return ::CloseHandle(handle);
-        auto& handles = Log().m_handles;
-        const auto found = std::find(handles.begin(), handles.end(), handle);
-        if (found != handles.end()) {
-            handles.erase(found);
-            SerialCallLog::Call call;
-            call.function = "CloseHandle";
-            call.handle = handle;
-            Log().Record(call);
-        }
-        return ::CloseHandle(handle);
+        if (!Log().OnOwnerThread()) return g_real.CloseHandle(handle);
+        SerialCallLog::Call call;
+        call.function = "CloseHandle";
+        call.handle = handle;
+        Log().Record(call);
+        return g_real.CloseHandle(handle);
     }
 };
 
 SerialCallLog::SerialCallLog() : m_owner(GetCurrentThreadId()) {
     g_log = this;
+    Resolve(g_real.CreateFileA, "CreateFileA");
+    Resolve(g_real.GetCommState, "GetCommState");
+    Resolve(g_real.SetCommTimeouts, "SetCommTimeouts");
+    Resolve(g_real.SetCommState, "SetCommState");
+    Resolve(g_real.PurgeComm, "PurgeComm");
+    Resolve(g_real.WriteFile, "WriteFile");
+    Resolve(g_real.ReadFile, "ReadFile");
+    Resolve(g_real.CloseHandle, "CloseHandle");
     const struct {
         const char* name;
         void* hook;

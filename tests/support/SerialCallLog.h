@@ -31,7 +31,7 @@ public:
     void Fail(const std::string& function) { m_failing.push_back(function); }
 
     std::vector<Call> Calls() const { return m_calls; }
-    // Function names in call order, handle closes of other handles excluded.
+    // Function names in call order.
     std::vector<std::string> Sequence() const;
     size_t CountOf(const std::string& function) const;
     void Clear() { m_calls.clear(); }
@@ -46,5 +46,4 @@ private:
     std::vector<Call> m_calls;
     std::vector<std::string> m_failing;
     std::vector<std::unique_ptr<ImportHook>> m_hooks;
-    std::vector<HANDLE> m_handles;  // handles opened through CreateFileA
 };
