@@ -5,6 +5,9 @@
 namespace {
 
 SerialCallLog* g_log = nullptr;
+// The watched thread. Other threads may still be inside a hook after the log
+// is gone, so they decide by this alone and never touch the log.
+volatile DWORD g_ownerThread = 0;
 
 // The system's own functions. Calls written as ::CreateFileA inside the hooks
 // would go through the patched import table straight back into the hooks.
@@ -34,7 +37,7 @@ struct SerialHooks {
                                      LPSECURITY_ATTRIBUTES security, DWORD disposition,
                                      DWORD flags, HANDLE templateFile) {
         // Other threads (an emulator on the far end) pass straight through.
-        if (!Log().OnOwnerThread()) return g_real.CreateFileA(name, access, share, security, disposition, flags, templateFile);
+        if (GetCurrentThreadId() != g_ownerThread) return g_real.CreateFileA(name, access, share, security, disposition, flags, templateFile);
         SerialCallLog::Call call;
         call.function = "CreateFileA";
         call.name = name;
@@ -53,7 +56,7 @@ struct SerialHooks {
 
     static BOOL WINAPI GetCommState(HANDLE handle, LPDCB dcb) {
         // Other threads (an emulator on the far end) pass straight through.
-        if (!Log().OnOwnerThread()) return g_real.GetCommState(handle, dcb);
+        if (GetCurrentThreadId() != g_ownerThread) return g_real.GetCommState(handle, dcb);
         SerialCallLog::Call call;
         call.function = "GetCommState";
         call.handle = handle;
@@ -66,7 +69,7 @@ struct SerialHooks {
 
     static BOOL WINAPI SetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
         // Other threads (an emulator on the far end) pass straight through.
-        if (!Log().OnOwnerThread()) return g_real.SetCommTimeouts(handle, timeouts);
+        if (GetCurrentThreadId() != g_ownerThread) return g_real.SetCommTimeouts(handle, timeouts);
         SerialCallLog::Call call;
         call.function = "SetCommTimeouts";
         call.handle = handle;
@@ -77,7 +80,7 @@ struct SerialHooks {
 
     static BOOL WINAPI SetCommState(HANDLE handle, LPDCB dcb) {
         // Other threads (an emulator on the far end) pass straight through.
-        if (!Log().OnOwnerThread()) return g_real.SetCommState(handle, dcb);
+        if (GetCurrentThreadId() != g_ownerThread) return g_real.SetCommState(handle, dcb);
         SerialCallLog::Call call;
         call.function = "SetCommState";
         call.handle = handle;
@@ -88,7 +91,7 @@ struct SerialHooks {
 
     static BOOL WINAPI PurgeComm(HANDLE handle, DWORD flags) {
         // Other threads (an emulator on the far end) pass straight through.
-        if (!Log().OnOwnerThread()) return g_real.PurgeComm(handle, flags);
+        if (GetCurrentThreadId() != g_ownerThread) return g_real.PurgeComm(handle, flags);
         SerialCallLog::Call call;
         call.function = "PurgeComm";
         call.handle = handle;
@@ -100,7 +103,7 @@ struct SerialHooks {
     static BOOL WINAPI WriteFile(HANDLE handle, LPCVOID bytes, DWORD count, LPDWORD written,
                                  LPOVERLAPPED overlapped) {
         // Other threads (an emulator on the far end) pass straight through.
-        if (!Log().OnOwnerThread()) return g_real.WriteFile(handle, bytes, count, written, overlapped);
+        if (GetCurrentThreadId() != g_ownerThread) return g_real.WriteFile(handle, bytes, count, written, overlapped);
         SerialCallLog::Call call;
         call.function = "WriteFile";
         call.handle = handle;
@@ -114,7 +117,7 @@ struct SerialHooks {
     static BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD received,
                                 LPOVERLAPPED overlapped) {
         // Other threads (an emulator on the far end) pass straight through.
-        if (!Log().OnOwnerThread()) return g_real.ReadFile(handle, buffer, count, received, overlapped);
+        if (GetCurrentThreadId() != g_ownerThread) return g_real.ReadFile(handle, buffer, count, received, overlapped);
         SerialCallLog::Call call;
         call.function = "ReadFile";
         call.handle = handle;
@@ -125,7 +128,7 @@ struct SerialHooks {
     }
 
     static BOOL WINAPI CloseHandle(HANDLE handle) {
-        if (!Log().OnOwnerThread()) return g_real.CloseHandle(handle);
+        if (GetCurrentThreadId() != g_ownerThread) return g_real.CloseHandle(handle);
         SerialCallLog::Call call;
         call.function = "CloseHandle";
         call.handle = handle;
@@ -134,8 +137,9 @@ struct SerialHooks {
     }
 };
 
-SerialCallLog::SerialCallLog() : m_owner(GetCurrentThreadId()) {
+SerialCallLog::SerialCallLog() {
     g_log = this;
+    g_ownerThread = GetCurrentThreadId();
     Resolve(g_real.CreateFileA, "CreateFileA");
     Resolve(g_real.GetCommState, "GetCommState");
     Resolve(g_real.SetCommTimeouts, "SetCommTimeouts");
@@ -163,6 +167,7 @@ SerialCallLog::SerialCallLog() : m_owner(GetCurrentThreadId()) {
 }
 
 SerialCallLog::~SerialCallLog() {
+    g_ownerThread = 0;
     m_hooks.clear();
     g_log = nullptr;
 }

@@ -39,10 +39,8 @@ public:
 private:
     friend struct SerialHooks;
     bool ShouldFail(const char* function) const;
-    bool OnOwnerThread() const { return GetCurrentThreadId() == m_owner; }
     void Record(Call call) { m_calls.push_back(std::move(call)); }
 
-    DWORD m_owner;  // only this thread's calls are recorded or failed
     std::vector<Call> m_calls;
     std::vector<std::string> m_failing;
     std::vector<std::unique_ptr<ImportHook>> m_hooks;
