@@ -1,1 +1,66 @@
 # In-process server: exports, class object, registration, and their tests.
+
+target_sources(focuser_core PRIVATE
+  server/ClassFactory.cpp
+  server/CTavrilenApp.cpp
+  server/Registration.cpp
+  server/RegistryScript.cpp
+)
+
+# The registry script goes into the DLL as 8-bit text with CR LF line ends.
+set(FOCUSER_RESOURCES_OUT ${CMAKE_BINARY_DIR}/generated/resources)
+configure_file(${CMAKE_SOURCE_DIR}/resources/Focuser.rgs.in ${FOCUSER_RESOURCES_OUT}/Focuser.rgs
+               @ONLY NEWLINE_STYLE CRLF)
+set_property(SOURCE resources/TavrilenFocuser.rc APPEND PROPERTY INCLUDE_DIRECTORIES
+  ${FOCUSER_RESOURCES_OUT})
+set_property(SOURCE resources/TavrilenFocuser.rc APPEND PROPERTY OBJECT_DEPENDS
+  ${FOCUSER_RESOURCES_OUT}/Focuser.rgs)
+
+# Exactly the four entry points, by their undecorated names.
+target_sources(focuser_dll PRIVATE server/TavrilenFocuser.def)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_link_options(focuser_dll PRIVATE -Wl,--enable-stdcall-fixup)
+endif()
+
+# --- Tests ----------------------------------------------------------------------
+# The tests that load the DLL find it (and the 32-bit one, built beside this
+# build folder by scripts/build.sh) by path.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(FOCUSER_DLL32_DEFAULT "${CMAKE_BINARY_DIR}/TavrilenFocuser.dll")
+else()
+  get_filename_component(FOCUSER_DLL32_DEFAULT "${CMAKE_BINARY_DIR}/../win32/TavrilenFocuser.dll" ABSOLUTE)
+endif()
+set(FOCUSER_DLL32 "${FOCUSER_DLL32_DEFAULT}" CACHE FILEPATH
+    "The 32-bit driver DLL whose type library the tests also check")
+
+add_library(focuser_server_test_support STATIC tests/server/ServerTestSupport.cpp)
+target_link_libraries(focuser_server_test_support PUBLIC focuser_test_support)
+target_compile_options(focuser_server_test_support PRIVATE ${FOCUSER_WARNINGS})
+target_compile_definitions(focuser_server_test_support PRIVATE
+  FOCUSER_DLL_PATH="$<TARGET_FILE:focuser_dll>"
+  FOCUSER_DLL32_PATH="${FOCUSER_DLL32}")
+
+focuser_wine_test(server_tests
+  tests/server/DllExportsTest.cpp
+  tests/server/TypeLibraryTest.cpp
+  tests/server/RegistrationTest.cpp
+  tests/server/DispatchTest.cpp
+)
+target_link_libraries(server_tests PRIVATE focuser_server_test_support)
+# Where registration tests put copies of the DLL under awkward paths.
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/server-test-files)
+target_compile_definitions(server_tests PRIVATE
+  FOCUSER_TEST_TEMP_DIR="${CMAKE_BINARY_DIR}/server-test-files")
+add_dependencies(server_tests focuser_dll)
+
+focuser_wine_test(script_client_tests tests/server/ScriptClientTest.cpp)
+target_link_libraries(script_client_tests PRIVATE focuser_server_test_support)
+target_compile_definitions(script_client_tests PRIVATE
+  FOCUSER_SCRIPTS_DIR="${CMAKE_SOURCE_DIR}/tests/server/scripts")
+add_dependencies(script_client_tests focuser_dll)
+
+focuser_wine_test(server_module_tests
+  tests/server/ServerModuleTest.cpp
+  tests/server/RegistryScriptTest.cpp
+)
+target_link_libraries(server_module_tests PRIVATE focuser_server_test_support)

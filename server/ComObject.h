@@ -10,6 +10,7 @@
 //                         outer one, owning a ContainedObject<T> whose faces
 //                         hand QueryInterface, AddRef and Release to the outer.
 // Every instance holds one module lock from construction to destruction.
+// CreateComInstance<T> is the instance creator of a class-table row.
 #include <windows.h>
 #include <unknwn.h>
 
@@ -115,3 +116,30 @@ private:
     ULONG m_refCount = 0;
     ContainedObject<T> m_contained;
 };
+
+namespace comobject {
+// Asks a new instance (no references yet) for iid; destroys it again, giving
+// its module lock back, when it does not answer.
+template <class Object>
+HRESULT QueryNewObject(Object* created, REFIID iid, void** object) {
+    if (created == nullptr) return E_OUTOFMEMORY;
+    const HRESULT hr = created->QueryInterface(iid, object);
+    if (FAILED(hr)) {
+        *object = nullptr;
+        delete created;
+    }
+    return hr;
+}
+}  // namespace comobject
+
+// The instance creator of a class-table row: a new instance, standalone or
+// (with an outer unknown) aggregated, asked for iid.
+template <class T>
+HRESULT CreateComInstance(IUnknown* outer, REFIID iid, void** object) {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (outer == nullptr) {
+        return comobject::QueryNewObject(StandaloneObject<T>::Create(), iid, object);
+    }
+    return comobject::QueryNewObject(AggregatedObject<T>::Create(outer), iid, object);
+}

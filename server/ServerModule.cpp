@@ -10,17 +10,68 @@ ServerModule g_moduleObject;
 
 ServerModule::ServerModule() {
     InitializeCriticalSection(&m_staticDataLock);
+    InitializeCriticalSection(&m_classObjectLock);
     g_module = this;
 }
 
-// Termination callbacks are run by module termination, not here: at process
-// exit the system DLLs they would call into may already be gone.
+// Termination is Term's work, not the destructor's: at process exit the
+// system DLLs it would call into may already be gone.
 ServerModule::~ServerModule() {
+    DeleteCriticalSection(&m_classObjectLock);
     DeleteCriticalSection(&m_staticDataLock);
     if (g_module == this) g_module = nullptr;
 }
 
 ServerModule& ServerModule::Instance() { return *g_module; }
+
+void ServerModule::Init(ClassEntry* classTable, const GUID& libid) {
+    m_libid = &libid;
+    m_classTable = classTable;
+    for (ClassEntry* entry = m_classTable; entry->clsid != nullptr; ++entry) {
+        if (entry->classInit != nullptr) entry->classInit(true);
+    }
+}
+
+void ServerModule::Term(bool processExiting) {
+    if (m_classTable != nullptr) {
+        for (ClassEntry* entry = m_classTable; entry->clsid != nullptr; ++entry) {
+            IUnknown* classObject = entry->classObject.exchange(nullptr);
+            if (classObject != nullptr) classObject->Release();
+            if (entry->classInit != nullptr) entry->classInit(false);
+        }
+    }
+    RunTermFunctions(!processExiting);
+}
+
+HRESULT ServerModule::GetClassObject(REFCLSID clsid, REFIID iid, void** object) {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (m_classTable == nullptr) return CLASS_E_CLASSNOTAVAILABLE;
+
+    for (ClassEntry* entry = m_classTable; entry->clsid != nullptr; ++entry) {
+        if (entry->createClassObject == nullptr || !IsEqualCLSID(*entry->clsid, clsid)) continue;
+
+        HRESULT hr = S_OK;
+        IUnknown* classObject = entry->classObject.load();
+        if (classObject == nullptr) {
+            EnterCriticalSection(&m_classObjectLock);
+            classObject = entry->classObject.load();
+            if (classObject == nullptr) {
+                IUnknown* created = nullptr;
+                hr = entry->createClassObject(entry->createInstance, IID_IUnknown,
+                                              reinterpret_cast<void**>(&created));
+                if (SUCCEEDED(hr) && created != nullptr) {
+                    classObject = created;
+                    entry->classObject.store(created);
+                }
+            }
+            LeaveCriticalSection(&m_classObjectLock);
+        }
+        if (classObject != nullptr) hr = classObject->QueryInterface(iid, object);
+        return hr;
+    }
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
 
 LONG ServerModule::Lock() { return InterlockedIncrement(&m_lockCount); }
 
@@ -38,14 +89,14 @@ bool ServerModule::AddTermFunction(TermFunction function, void* argument) {
     return true;
 }
 
-void ServerModule::RunTermFunctions() {
+void ServerModule::RunTermFunctions(bool run) {
     LockStaticData();
     TermEntry* entry = m_termFunctions;
     m_termFunctions = nullptr;
     UnlockStaticData();
     while (entry != nullptr) {
         TermEntry* next = entry->next;
-        entry->function(entry->argument);
+        if (run) entry->function(entry->argument);
         delete entry;
         entry = next;
     }

@@ -1,9 +1,31 @@
 #pragma once
 // The module object: why the DLL must stay loaded (an atomic lock count), the
-// work to do when the module terminates, and the lock that guards one-time
-// initialisation of module-wide data. One per process, reached through
-// ServerModule::Instance().
+// class table, the work to do when the module terminates, and the locks that
+// guard one-time initialisation of module-wide data. One per process, reached
+// through ServerModule::Instance().
 #include <windows.h>
+#include <unknwn.h>
+
+#include <atomic>
+
+// Creates an instance of a class, standalone (outer null) or aggregated.
+using CreateInstanceFunction = HRESULT (*)(IUnknown* outer, REFIID iid, void** object);
+
+// One row of the class table. The table ends with a row whose clsid is null.
+struct ClassEntry {
+    const CLSID* clsid;
+    // Writes (true) or removes (false) the class's registry entries.
+    HRESULT (*updateRegistry)(bool registering);
+    // Creates the class object for createInstance and asks it for iid.
+    HRESULT (*createClassObject)(CreateInstanceFunction createInstance, REFIID iid,
+                                 void** object);
+    CreateInstanceFunction createInstance;
+    // The class object, created on the first request and kept until the
+    // module terminates; the reference held here belongs to the table.
+    std::atomic<IUnknown*> classObject;
+    // Called with true when the module starts and false when it terminates.
+    void (*classInit)(bool initialising);
+};
 
 class ServerModule {
 public:
@@ -16,6 +38,20 @@ public:
 
     static ServerModule& Instance();
 
+    // Records the class table and the type library of the module's classes
+    // and starts each class.
+    void Init(ClassEntry* classTable, const GUID& libid);
+    // Releases the cached class objects, stops each class and runs the
+    // termination callbacks. At process exit the callbacks are discarded
+    // instead: what they release lives in DLLs that may already be gone.
+    void Term(bool processExiting);
+
+    // The DllGetClassObject of the module's class table.
+    HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** object);
+
+    ClassEntry* ClassTable() const { return m_classTable; }
+    const GUID* LibraryId() const { return m_libid; }
+
     // Atomic; each returns the new count.
     LONG Lock();
     LONG Unlock();
@@ -24,8 +60,6 @@ public:
     // Registers work for module termination; callbacks run newest first. False
     // when memory for the entry cannot be had.
     bool AddTermFunction(TermFunction function, void* argument);
-    // Runs and discards every termination callback, newest first.
-    void RunTermFunctions();
 
     // Re-entrant: a thread holding it may take it again (the dispatch binding
     // registers a termination callback while it holds it).
@@ -44,9 +78,18 @@ private:
         TermEntry* next;
     };
 
+    // Takes the list out under the lock; runs it outside, so a callback may
+    // itself use the static-data lock.
+    void RunTermFunctions(bool run);
+
     volatile LONG m_lockCount = 0;
+    ClassEntry* m_classTable = nullptr;
+    const GUID* m_libid = nullptr;
     TermEntry* m_termFunctions = nullptr;
     CRITICAL_SECTION m_staticDataLock;
+    // Serialises the first creation of a class object; never held together
+    // with the static-data lock.
+    CRITICAL_SECTION m_classObjectLock;
 };
 
 // Holds the static-data lock for a scope.

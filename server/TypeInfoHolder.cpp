@@ -24,7 +24,7 @@ HRESULT TypeInfoHolder::EnsureLoaded(LCID lcid) {
             info->Release();
             info = info2;
         }
-        m_info = info;
+        m_info.store(info);
         ServerModule::Instance().AddTermFunction(&TypeInfoHolder::ClearCallback, this);
     }
     if (m_names == nullptr) BuildNameCache();
@@ -32,41 +32,38 @@ HRESULT TypeInfoHolder::EnsureLoaded(LCID lcid) {
 }
 
 void TypeInfoHolder::BuildNameCache() {
+    ITypeInfo* info = m_info.load();
     TYPEATTR* attributes = nullptr;
-    if (FAILED(m_info->GetTypeAttr(&attributes))) return;
+    if (FAILED(info->GetTypeAttr(&attributes))) return;
     const UINT count = attributes->cFuncs;
-    m_info->ReleaseTypeAttr(attributes);
+    info->ReleaseTypeAttr(attributes);
 
     NameEntry* names = new (std::nothrow) NameEntry[count]();
     if (names == nullptr) return;  // lookups go to the type information; retried next call
     UINT filled = 0;
     for (UINT i = 0; i < count; ++i) {
         FUNCDESC* function = nullptr;
-        if (FAILED(m_info->GetFuncDesc(i, &function))) continue;
+        if (FAILED(info->GetFuncDesc(i, &function))) continue;
         BSTR name = nullptr;
-        if (SUCCEEDED(m_info->GetDocumentation(function->memid, &name, nullptr, nullptr, nullptr))) {
+        if (SUCCEEDED(info->GetDocumentation(function->memid, &name, nullptr, nullptr, nullptr))) {
             names[filled].name = name;
             names[filled].length = SysStringLen(name);
             names[filled].id = function->memid;
             ++filled;
         }
-        m_info->ReleaseFuncDesc(function);
+        info->ReleaseFuncDesc(function);
     }
     m_nameCount = filled;
-    m_names = names;
+    m_names.store(names);
 }
 
 void TypeInfoHolder::Clear() {
-    if (m_names != nullptr) {
-        for (UINT i = 0; i < m_nameCount; ++i) SysFreeString(m_names[i].name);
-        delete[] m_names;
-        m_names = nullptr;
+    if (NameEntry* names = m_names.exchange(nullptr)) {
+        for (UINT i = 0; i < m_nameCount; ++i) SysFreeString(names[i].name);
+        delete[] names;
         m_nameCount = 0;
     }
-    if (m_info != nullptr) {
-        m_info->Release();
-        m_info = nullptr;
-    }
+    if (ITypeInfo* info = m_info.exchange(nullptr)) info->Release();
 }
 
 void TypeInfoHolder::ClearCallback(void* holder) { static_cast<TypeInfoHolder*>(holder)->Clear(); }
@@ -76,27 +73,29 @@ HRESULT TypeInfoHolder::GetTypeInfo(UINT, LCID lcid, ITypeInfo** info) {
     *info = nullptr;
     const HRESULT hr = EnsureLoaded(lcid);
     if (FAILED(hr)) return hr;
-    m_info->AddRef();
-    *info = m_info;
+    ITypeInfo* loaded = m_info.load();
+    loaded->AddRef();
+    *info = loaded;
     return S_OK;
 }
 
 HRESULT TypeInfoHolder::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) {
     const HRESULT hr = EnsureLoaded(lcid);
     if (FAILED(hr)) return hr;
-    if (count == 1 && m_names != nullptr && names != nullptr && ids != nullptr &&
+    const NameEntry* cache = m_names.load();
+    if (count == 1 && cache != nullptr && names != nullptr && ids != nullptr &&
         names[0] != nullptr) {
         const UINT length = static_cast<UINT>(lstrlenW(names[0]));
         // Exact, case-sensitive match; the last entry first.
         for (UINT i = m_nameCount; i-- > 0;) {
-            if (m_names[i].length == length &&
-                memcmp(m_names[i].name, names[0], length * sizeof(OLECHAR)) == 0) {
-                ids[0] = m_names[i].id;
+            if (cache[i].length == length &&
+                memcmp(cache[i].name, names[0], length * sizeof(OLECHAR)) == 0) {
+                ids[0] = cache[i].id;
                 return S_OK;
             }
         }
     }
-    return m_info->GetIDsOfNames(names, count, ids);
+    return m_info.load()->GetIDsOfNames(names, count, ids);
 }
 
 HRESULT TypeInfoHolder::Invoke(IDispatch* self, DISPID id, REFIID, LCID lcid, WORD flags,
@@ -104,5 +103,5 @@ HRESULT TypeInfoHolder::Invoke(IDispatch* self, DISPID id, REFIID, LCID lcid, WO
                                UINT* argError) {
     const HRESULT hr = EnsureLoaded(lcid);
     if (FAILED(hr)) return hr;
-    return m_info->Invoke(self, id, flags, params, result, exception, argError);
+    return m_info.load()->Invoke(self, id, flags, params, result, exception, argError);
 }

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include <atomic>
+
 class TypeInfoHolder {
 public:
     TypeInfoHolder(const IID& iid, const GUID& libid, WORD major, WORD minor)
@@ -34,7 +36,9 @@ private:
     const GUID& m_libid;
     const WORD m_major;
     const WORD m_minor;
-    ITypeInfo* volatile m_info = nullptr;
-    NameEntry* m_names = nullptr;
+    // Both are checked once without the static-data lock, so they are
+    // published only after what they point to is complete.
+    std::atomic<ITypeInfo*> m_info{nullptr};
+    std::atomic<NameEntry*> m_names{nullptr};
     UINT m_nameCount = 0;
 };

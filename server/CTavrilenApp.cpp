@@ -1,0 +1,35 @@
+#include "server/CTavrilenApp.h"
+
+#include "driver/CFocuser.h"
+#include "resources/resource.h"
+#include "server/ClassFactory.h"
+#include "server/ComObject.h"
+#include "server/Registration.h"
+#include "server/ServerModule.h"
+
+namespace {
+
+HRESULT UpdateFocuserRegistry(bool registering) {
+    return UpdateRegistryFromResource(IDR_REGISTRY_SCRIPT, registering);
+}
+
+// The driver keeps no class-wide state to set up or tear down.
+void InitFocuserClass(bool) {}
+
+ClassEntry g_classTable[] = {
+    {&CLSID_Focuser, &UpdateFocuserRegistry, &ClassFactory::Create,
+     &CreateComInstance<CFocuser>, nullptr, &InitFocuserClass},
+    {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+}  // namespace
+
+BOOL CTavrilenApp::InitInstance() {
+    ServerModule::Instance().Init(g_classTable, LIBID_Tavrilen);
+    return TRUE;
+}
+
+int CTavrilenApp::ExitInstance(bool processExiting) {
+    ServerModule::Instance().Term(processExiting);
+    return 0;
+}

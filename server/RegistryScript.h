@@ -1,0 +1,78 @@
+#pragma once
+// The interpreter for registry scripts: the text form in which a class lists
+// the keys and values its registration writes, e.g.
+//
+//     HKCR
+//     {
+//         NoRemove CLSID
+//         {
+//             ForceRemove {guid} = s 'Description'
+//             {
+//                 InprocServer32 = s '%MODULE%'
+//                 {
+//                     val ThreadingModel = s 'Apartment'
+//                 }
+//             }
+//         }
+//     }
+//
+// Tokens are separated by white space; a quoted token ('...', with '' for a
+// quote inside) is always a name or a value, never a keyword. %NAME% is
+// replaced from a table before the text is read (%% gives one percent sign).
+// Only string values (s) exist. Keywords (NoRemove, ForceRemove, val, s) are
+// matched without regard to case.
+//
+// Registering writes every key and value; a ForceRemove key is deleted with
+// everything below it first. If anything fails under a root, that root's
+// entries are unregistered again. Unregistering removes each key once nothing
+// is left below it, skips keys that are already gone and never removes a
+// NoRemove key.
+#include <windows.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+class RegistryScript {
+public:
+    struct Replacement {
+        const wchar_t* name;
+        std::wstring value;
+    };
+
+    // A script that fails to parse; the registry has not been touched then.
+    // (ERROR_INVALID_DATA as an HRESULT.)
+    static constexpr HRESULT kSyntaxError = static_cast<HRESULT>(0x8007000DL);
+
+    // Replaces the %NAME% markers in the 8-bit text and reads it.
+    HRESULT Parse(const char* text, size_t length, const std::vector<Replacement>& replacements);
+
+    HRESULT Register() const;
+    HRESULT Unregister() const;
+
+private:
+    enum class Marker { None, NoRemove, ForceRemove };
+
+    struct Entry {
+        std::wstring name;
+        Marker marker = Marker::None;
+        bool isNamedValue = false;  // "val": a value on the enclosing key
+        bool hasValue = false;
+        std::wstring value;
+        std::vector<Entry> children;
+    };
+
+    struct Root {
+        HKEY key;
+        std::vector<Entry> entries;
+    };
+
+    class Reader;
+
+    static HRESULT RegisterEntries(HKEY parent, const std::vector<Entry>& entries);
+    static HRESULT RegisterKey(HKEY parent, const Entry& entry);
+    static HRESULT UnregisterEntries(HKEY parent, const std::vector<Entry>& entries);
+    static HRESULT UnregisterKey(HKEY parent, const Entry& entry);
+
+    std::vector<Root> m_roots;
+};
