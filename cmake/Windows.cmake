@@ -53,3 +53,6 @@ include(cmake/WineTests.cmake)
 # dialog add their sources and tests here.
 include(cmake/Server.cmake)
 include(cmake/Setup.cmake)
+# The controller simulator program, and the Windows installer.
+include(cmake/Sim.cmake)
+include(cmake/Installer.cmake)

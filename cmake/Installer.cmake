@@ -1,0 +1,1 @@
+# The Windows installer and its test.

@@ -1,0 +1,1 @@
+# The controller simulator (FocuserSim.exe) and its tests.
