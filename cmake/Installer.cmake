@@ -1,1 +1,128 @@
 # The Windows installer and its test.
+#
+# The shipped installer is a 32-bit program carrying both DLLs, so it is made
+# in the 64-bit build folder, which scripts/build.sh builds after the 32-bit
+# one. Beside it the same script is built as a 64-bit program: that one the
+# test runs under 64-bit Wine, since the shipped one needs a machine that can
+# run 32-bit Windows code. Both land in installer/ in the build folder.
+
+if(NOT CMAKE_SIZEOF_VOID_P EQUAL 8)
+  return()
+endif()
+
+find_program(FOCUSER_MAKENSIS makensis)
+if(NOT FOCUSER_MAKENSIS)
+  message(WARNING "makensis not found (Debian package nsis): the installer is not built")
+  return()
+endif()
+
+set(FOCUSER_INSTALLER_DIR ${CMAKE_BINARY_DIR}/installer)
+set(FOCUSER_INSTALLER ${FOCUSER_INSTALLER_DIR}/TavrilenFocuserSetup.exe)
+# Not for users: it leaves out what this machine cannot do (see below).
+set(FOCUSER_INSTALLER_X64_TEST ${FOCUSER_INSTALLER_DIR}/TavrilenFocuserSetup-x64-test.exe)
+set(FOCUSER_USER_GUIDE ${CMAKE_SOURCE_DIR}/docs/user-guide.md)
+get_filename_component(FOCUSER_WIN32_DIR "${FOCUSER_DLL32}" DIRECTORY)
+
+# Can Wine run 32-bit programs here? If not, the 64-bit test build installs
+# the 32-bit DLL without registering it, and the shipped installer is only
+# checked, not run.
+execute_process(COMMAND /usr/lib/wine/wine --version
+                RESULT_VARIABLE FOCUSER_WINE32_PROBE OUTPUT_QUIET ERROR_QUIET)
+if(FOCUSER_WINE32_PROBE EQUAL 0)
+  set(FOCUSER_CAN_RUN_WIN32 ON)
+  set(skip_dll32_registration "")
+  set(dll32_registered --dll32-registered)
+else()
+  set(FOCUSER_CAN_RUN_WIN32 OFF)
+  set(skip_dll32_registration -DSKIP_DLL32_REGISTRATION)
+  set(dll32_registered "")
+endif()
+
+# The simulator, when the build has it: the 32-bit one (from the 32-bit build,
+# at the same place in its folder) goes into the shipped installer.
+set(sim32_define "")
+set(sim64_define "")
+set(sim32_file "")
+set(sim64_file "")
+set(sim_name "")
+set(sim_target "")
+foreach(candidate FocuserSim focuser_sim)
+  if(TARGET ${candidate} AND NOT sim_target)
+    set(sim_target ${candidate})
+  endif()
+endforeach()
+if(sim_target)
+  get_target_property(sim_dir ${sim_target} RUNTIME_OUTPUT_DIRECTORY)
+  if(sim_dir)
+    file(RELATIVE_PATH sim_rel ${CMAKE_BINARY_DIR} ${sim_dir})
+    set(sim32_file "${FOCUSER_WIN32_DIR}/${sim_rel}/$<TARGET_FILE_NAME:${sim_target}>")
+  else()
+    set(sim32_file "${FOCUSER_WIN32_DIR}/$<TARGET_FILE_NAME:${sim_target}>")
+  endif()
+  set(sim64_file $<TARGET_FILE:${sim_target}>)
+  set(sim32_define -DSIM=${sim32_file})
+  set(sim64_define -DSIM=${sim64_file})
+  set(sim_name FocuserSim.exe)
+else()
+  message(STATUS "No simulator target: the installers carry no FocuserSim.exe")
+endif()
+
+set(make_installer ${CMAKE_SOURCE_DIR}/installer/make-installer.sh ${FOCUSER_MAKENSIS})
+set(installer_sources
+  ${CMAKE_SOURCE_DIR}/installer/TavrilenFocuser.nsi
+  ${CMAKE_SOURCE_DIR}/installer/make-installer.sh
+  ${FOCUSER_USER_GUIDE})
+
+add_custom_command(
+  OUTPUT ${FOCUSER_INSTALLER}
+  COMMAND ${make_installer} ${FOCUSER_INSTALLER}
+          -DDLL32=${FOCUSER_DLL32} -DDLL64=$<TARGET_FILE:focuser_dll> ${sim32_define}
+          -DUSER_GUIDE=${FOCUSER_USER_GUIDE}
+  DEPENDS ${installer_sources} focuser_dll ${FOCUSER_DLL32} ${sim32_file}
+  COMMENT "makensis: TavrilenFocuserSetup.exe (32-bit, shipped)"
+  VERBATIM)
+add_custom_command(
+  OUTPUT ${FOCUSER_INSTALLER_X64_TEST}
+  COMMAND ${make_installer} ${FOCUSER_INSTALLER_X64_TEST} -DTARGET_AMD64 ${skip_dll32_registration}
+          -DDLL32=${FOCUSER_DLL32} -DDLL64=$<TARGET_FILE:focuser_dll> ${sim64_define}
+          -DUSER_GUIDE=${FOCUSER_USER_GUIDE}
+  DEPENDS ${installer_sources} focuser_dll ${FOCUSER_DLL32} ${sim64_file}
+  COMMENT "makensis: TavrilenFocuserSetup-x64-test.exe (for the installer test)"
+  VERBATIM)
+add_custom_target(installer ALL DEPENDS ${FOCUSER_INSTALLER} ${FOCUSER_INSTALLER_X64_TEST})
+if(sim_target)
+  add_dependencies(installer ${sim_target})
+endif()
+
+# --- Tests ----------------------------------------------------------------------
+# The shipped installer, as far as it can be checked without running it.
+add_test(NAME installer_x86_contents
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/installer/check-installer.sh ${FOCUSER_INSTALLER} x86
+                 TavrilenFocuser.dll TavrilenFocuser64.dll ${sim_name} "User Guide.md")
+
+# Install, use and uninstall, in a prefix of the test's own.
+function(focuser_installer_test name installer view)
+  add_test(NAME ${name}
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/installer/installer-test.sh
+                   --build ${CMAKE_BINARY_DIR} --installer ${installer} --view ${view}
+                   --dll32 ${FOCUSER_DLL32} --dll64 $<TARGET_FILE:focuser_dll>
+                   --script ${CMAKE_SOURCE_DIR}/tests/installer/CreateFocuser.vbs
+                   --guide ${FOCUSER_USER_GUIDE}
+                   ${ARGN})
+  set_tests_properties(${name} PROPERTIES RESOURCE_LOCK installerprefix TIMEOUT 600)
+endfunction()
+
+if(FOCUSER_CAN_RUN_WINE)
+  set(sim64_args "")
+  if(sim_target)
+    set(sim64_args --sim ${sim64_file})
+  endif()
+  focuser_installer_test(installer ${FOCUSER_INSTALLER_X64_TEST} 64 ${sim64_args} ${dll32_registered})
+  if(FOCUSER_CAN_RUN_WIN32)
+    set(sim32_args "")
+    if(sim_target)
+      set(sim32_args --sim ${sim32_file})
+    endif()
+    focuser_installer_test(installer_x86 ${FOCUSER_INSTALLER} 32 ${sim32_args} --dll32-registered)
+  endif()
+endif()

@@ -1,0 +1,306 @@
+#!/usr/bin/env bash
+# Installs, uses and removes the driver with its Windows installer, silently,
+# in a fresh 64-bit Wine prefix of its own (BUILD/installer-prefix), so that
+# nothing it registers can meet the other tests' registrations.
+#
+#   installer-test.sh --build DIR --installer EXE --view 32|64 --dll32 FILE --dll64 FILE
+#                     --script VBS [--sim FILE] [--guide FILE] [--dll32-registered]
+#
+# --view is the registry view the installer keeps its own entry in: 32 for the
+# shipped 32-bit installer, 64 for its 64-bit build. --dll32-registered says the
+# installer registers the 32-bit DLL too (only where 32-bit programs can run).
+#
+# The session: a first install on a clean machine; the driver created by ProgID
+# from a 64-bit script; a setting changed; a second install over the first; a
+# silent uninstall as a user would start it; the driver gone, its settings kept.
+set -u
+
+usage() {
+  echo "usage: $0 --build DIR --installer EXE --view 32|64 --dll32 FILE --dll64 FILE --script VBS [--sim FILE] [--guide FILE] [--dll32-registered]" >&2
+  exit 2
+}
+
+build= installer= view= dll32= dll64= script= sim= guide= dll32_registered=no
+while [ $# -gt 0 ]; do
+  case $1 in
+    --build) build=$2; shift 2 ;;
+    --installer) installer=$2; shift 2 ;;
+    --view) view=$2; shift 2 ;;
+    --dll32) dll32=$2; shift 2 ;;
+    --dll64) dll64=$2; shift 2 ;;
+    --script) script=$2; shift 2 ;;
+    --sim) sim=$2; shift 2 ;;
+    --guide) guide=$2; shift 2 ;;
+    --dll32-registered) dll32_registered=yes; shift ;;
+    *) usage ;;
+  esac
+done
+[ -n "$build" ] && [ -n "$installer" ] && [ -n "$dll32" ] && [ -n "$dll64" ] && [ -n "$script" ] || usage
+case $view in 32|64) ;; *) usage ;; esac
+for f in "$installer" "$dll32" "$dll64" "$script" ${sim:+"$sim"} ${guide:+"$guide"}; do
+  [ -f "$f" ] || { echo "installer-test: no file $f" >&2; exit 1; }
+done
+
+build=$(cd "$build" && pwd)
+prefix=$build/installer-prefix
+logs=$build/installer-test-logs
+export WINEPREFIX=$prefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINELOADER=/usr/lib/wine/wine64
+export WINESERVER=/usr/lib/wine/wineserver64
+wine=$WINELOADER
+
+clsid='{3c9e52a1-7d4b-4f08-9b61-5e2a0d47c8f3}'
+libid='{A71D2C94-6B3E-4E05-92F7-1D84B3C65E20}'
+profile='HKLM\Software\ASCOM\Focuser Drivers\Tavrilen.Focuser'
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\TavrilenFocuser'
+install_dir_win='C:\Program Files (x86)\Tavrilen Focuser'
+install_dir=$prefix/drive_c/Program\ Files\ \(x86\)/Tavrilen\ Focuser
+
+failures=0
+server_started=no
+
+stop_server() {
+  timeout 30 "$WINESERVER" -k >/dev/null 2>&1 || true
+  timeout 30 "$WINESERVER" -w >/dev/null 2>&1 || true
+}
+
+finish() {
+  if [ "$server_started" = yes ]; then
+    stop_server
+  fi
+  if [ "$failures" -eq 0 ]; then
+    rm -rf -- "${build:?}/installer-prefix" "$logs"
+  else
+    echo "installer-test: the prefix and the logs are kept for a look: $prefix, $logs"
+  fi
+}
+trap finish EXIT
+trap 'exit 130' INT TERM HUP
+
+fatal() {
+  echo "FATAL: $*"
+  failures=$((failures + 1))
+  exit 1
+}
+
+pass() { echo "ok    $*"; }
+fail() {
+  echo "FAIL  $*"
+  failures=$((failures + 1))
+}
+
+# expect_eq WHAT EXPECTED ACTUAL
+expect_eq() {
+  if [ "$2" = "$3" ]; then pass "$1: $3"; else fail "$1: expected [$2], got [$3]"; fi
+}
+
+# Every Wine program writes to a file of its own: services that Wine starts
+# inherit a program's output and live on, and must not hold ctest's pipe.
+# The logs are numbered in the order of the runs (run is also called in
+# subshells, so the count lives in a file).
+out=
+run() {  # seconds program [args...]
+  local seconds=$1 count
+  shift
+  count=$(( $(cat "$logs/count" 2>/dev/null || echo 0) + 1 ))
+  echo "$count" >"$logs/count"
+  out=$logs/$(printf '%03d' "$count")-$(basename "${1//\\//}" | tr -c 'A-Za-z0-9.\n-' '_').log
+  timeout -k 5 "$seconds" "$wine" "$@" >"$out" 2>&1 </dev/null
+}
+
+# reg_value VIEW KEY [NAME]: prints the data of a value (the default value
+# without NAME); fails when the key or the value is missing.
+reg_value() {
+  local name_args=(/ve)
+  [ $# -ge 3 ] && name_args=(/v "$3")
+  run 60 reg query "$2" "${name_args[@]}" "/reg:$1" || return 1
+  tr -d '\r' <"$out" | grep -m1 '    REG_' | sed 's/^.*    REG_[A-Z_]*    //'
+}
+
+key_exists() {  # VIEW KEY
+  run 60 reg query "$2" "/reg:$1"
+}
+
+expect_value() {  # WHAT VIEW KEY NAME EXPECTED ('' NAME for the default value)
+  local value status
+  if [ -n "$4" ]; then value=$(reg_value "$2" "$3" "$4"); else value=$(reg_value "$2" "$3"); fi
+  status=$?
+  if [ $status -ne 0 ]; then
+    fail "$1: no value ($3 ${4:-(default)}, view $2)"
+  else
+    expect_eq "$1" "$5" "$value"
+  fi
+}
+
+# Registry paths compare without regard to case, and so do file paths on Windows.
+expect_path_value() {  # WHAT VIEW KEY NAME EXPECTED ('' NAME for the default value)
+  local value status
+  if [ -n "$4" ]; then value=$(reg_value "$2" "$3" "$4"); else value=$(reg_value "$2" "$3"); fi
+  status=$?
+  if [ $status -ne 0 ]; then
+    fail "$1: no value ($3 ${4:-(default)}, view $2)"
+  elif [ "${value,,}" = "${5,,}" ]; then
+    pass "$1: $value"
+  else
+    fail "$1: expected [$5], got [$value]"
+  fi
+}
+
+expect_key() {  # WHAT VIEW KEY
+  if key_exists "$2" "$3"; then pass "$1"; else fail "$1: no key $3 (view $2)"; fi
+}
+
+expect_no_key() {  # WHAT VIEW KEY
+  if key_exists "$2" "$3"; then fail "$1: $3 is still there (view $2)"; else pass "$1"; fi
+}
+
+expect_same_file() {  # INSTALLED ORIGINAL
+  if [ ! -f "$install_dir/$1" ]; then
+    fail "installed file $1 is missing"
+  elif cmp -s "$install_dir/$1" "$2"; then
+    pass "installed $1"
+  else
+    fail "installed $1 differs from $2"
+  fi
+}
+
+# The script's Name=value lines, in order, one to a line; the 64-bit script
+# host unless another is named.
+script_lines() {  # [cscript]
+  run 90 "${1:-C:\\windows\\system32\\cscript.exe}" //NoLogo "Z:${script//\//\\}"
+  local status=$?
+  tr -d '\r' <"$out" | grep '='
+  return $status
+}
+
+install() {  # what
+  if run 180 "$installer" /S; then
+    pass "$1 exits with 0"
+  else
+    fail "$1 exits with $? (log: $out)"
+  fi
+}
+
+expect_installed() {
+  expect_same_file TavrilenFocuser.dll "$dll32"
+  expect_same_file TavrilenFocuser64.dll "$dll64"
+  [ -n "$sim" ] && expect_same_file FocuserSim.exe "$sim"
+  [ -n "$guide" ] && expect_same_file "User Guide.md" "$guide"
+  [ -f "$install_dir/Uninstall.exe" ] && pass "installed Uninstall.exe" ||
+    fail "installed Uninstall.exe is missing"
+
+  # The 64-bit DLL's class registration, in the 64-bit view.
+  local class="HKLM\\Software\\Classes\\CLSID\\$clsid"
+  expect_path_value "64-bit class server" 64 "$class\\InprocServer32" '' \
+    "$install_dir_win\\TavrilenFocuser64.dll"
+  expect_value "64-bit threading model" 64 "$class\\InprocServer32" ThreadingModel Apartment
+  expect_value "ProgID" 64 'HKCR\Tavrilen.Focuser\CLSID' '' "$clsid"
+  expect_value "current version" 64 'HKCR\Tavrilen.Focuser\CurVer' '' Tavrilen.Focuser.1
+  expect_key "64-bit type library" 64 "HKCR\\TypeLib\\$libid\\1.0\\0\\win64"
+  if [ "$dll32_registered" = yes ]; then
+    expect_path_value "32-bit class server" 32 "$class\\InprocServer32" '' \
+      "$install_dir_win\\TavrilenFocuser.dll"
+    expect_key "32-bit type library" 32 "HKCR\\TypeLib\\$libid\\1.0\\0\\win32"
+  fi
+
+  # The profile key in the 32-bit view only, named by registration.
+  expect_value "profile key named for the Chooser" 32 "$profile" '' Tavrilen
+  expect_no_key "no profile key in the 64-bit view" 64 "$profile"
+
+  expect_value "uninstall entry" "$view" "$uninstall_key" DisplayName \
+    "Tavrilen Astrograph Focuser driver"
+  expect_path_value "uninstall command" "$view" "$uninstall_key" UninstallString \
+    "\"$install_dir_win\\Uninstall.exe\""
+}
+
+rm -rf -- "$logs"
+mkdir -p "$logs"
+
+# --- A fresh prefix, as a clean machine ---------------------------------------
+stop_server
+rm -rf -- "${build:?}/installer-prefix"
+echo "installer-test: creating the win64 prefix $prefix"
+WINEARCH=win64 timeout -k 5 180 "$wine" wineboot -i >"$logs/wineboot.log" 2>&1 </dev/null ||
+  fatal "wineboot could not make the prefix (log: $logs/wineboot.log)"
+stop_server
+[ -f "$prefix/system.reg" ] || fatal "wineboot made no registry in $prefix"
+"$WINESERVER" -p >"$logs/wineserver.log" 2>&1 </dev/null || fatal "wineserver did not start"
+server_started=yes
+run 60 cmd /c exit || fatal "Wine cannot run a program in $prefix (log: $out)"
+
+key_exists 32 "$profile" && fatal "a clean prefix already has the profile key"
+
+# --- First install ------------------------------------------------------------
+install "first install"
+expect_installed
+
+mapfile -t lines < <(script_lines)
+expect_eq "created by ProgID" "Create=0" "${lines[0]:-}"
+expect_eq "Absolute" "Absolute=True" "${lines[1]:-}"
+expect_eq "Link" "Link=False" "${lines[2]:-}"
+expect_eq "MaxStep with no settings stored" "MaxStep=20000" "${lines[3]:-}"
+expect_eq "error of an unlinked Position" "Error=80020009|Link fail|Tavrilen.Focuser.1" "${lines[4]:-}"
+
+# The user's settings, where the driver keeps them.
+run 60 reg add "$profile" /v MaxPosition /t REG_SZ /d 12345 /f /reg:32 || fail "could not store a setting"
+run 60 reg add "$profile" /v COM /t REG_SZ /d 4 /f /reg:32 || fail "could not store a setting"
+mapfile -t lines < <(script_lines)
+expect_eq "MaxStep from the stored settings" "MaxStep=12345" "${lines[3]:-}"
+if [ "$dll32_registered" = yes ]; then
+  # A 32-bit client gets the 32-bit DLL, which reads the same settings.
+  mapfile -t lines < <(script_lines 'C:\windows\syswow64\cscript.exe')
+  expect_eq "created by ProgID from a 32-bit client" "Create=0" "${lines[0]:-}"
+  expect_eq "MaxStep in a 32-bit client" "MaxStep=12345" "${lines[3]:-}"
+fi
+
+# --- An installation over the first one -------------------------------------------
+install "second install"
+expect_installed
+expect_value "settings kept by a second install" 32 "$profile" MaxPosition 12345
+expect_value "settings kept by a second install" 32 "$profile" COM 4
+
+# --- Uninstall, started as a user starts it -----------------------------------------
+# The uninstaller copies itself away and returns at once; the copy removes the
+# installation folder last, so its disappearance means the uninstall is done.
+[ -f "$install_dir/Uninstall.exe" ] || fatal "no uninstaller to run in $install_dir"
+if run 60 "$install_dir/Uninstall.exe" /S; then
+  pass "uninstaller started"
+else
+  fail "uninstaller exits with $? (log: $out)"
+fi
+gone=no
+for _ in $(seq 180); do
+  if [ ! -e "$install_dir" ]; then gone=yes; break; fi
+  sleep 0.5
+done
+if [ "$gone" = yes ]; then
+  pass "installation folder removed"
+else
+  fail "installation folder still there after 90 s: $(ls "$install_dir" 2>&1 | tr '\n' ' ')"
+fi
+
+expect_no_key "64-bit class registration removed" 64 "HKLM\\Software\\Classes\\CLSID\\$clsid"
+expect_no_key "ProgID removed" 64 'HKCR\Tavrilen.Focuser'
+expect_no_key "versioned ProgID removed" 64 'HKCR\Tavrilen.Focuser.1'
+expect_no_key "64-bit type library removed" 64 "HKCR\\TypeLib\\$libid\\1.0\\0\\win64"
+if [ "$dll32_registered" = yes ]; then
+  expect_no_key "32-bit class registration removed" 32 "HKLM\\Software\\Classes\\CLSID\\$clsid"
+  expect_no_key "32-bit type library removed" 32 "HKCR\\TypeLib\\$libid\\1.0\\0\\win32"
+fi
+expect_no_key "uninstall entry removed" "$view" "$uninstall_key"
+
+expect_value "profile key kept" 32 "$profile" '' Tavrilen
+expect_value "settings kept" 32 "$profile" MaxPosition 12345
+expect_value "settings kept" 32 "$profile" COM 4
+
+mapfile -t lines < <(script_lines)
+if [ "${lines[0]:-}" = "Create=0" ] || [ -z "${lines[0]:-}" ]; then
+  fail "the driver can still be created by ProgID after the uninstall: [${lines[0]:-no output}]"
+else
+  pass "the driver can no longer be created by ProgID: ${lines[0]}"
+fi
+
+echo "installer-test: $failures failure(s)"
+[ "$failures" -eq 0 ]
