@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# Sets up and tears down what the Wine tests of one build folder share: a
+# private Wine prefix, a persistent wineserver (so each test program starts
+# fast) and the null-modem bridge joining COM3 to COM13 and COM4 to COM14.
+#
+#   wine-fixture.sh start BUILD ARCH LOADER NULLMODEM   (ARCH: win32 or win64)
+#   wine-fixture.sh stop BUILD
+#
+# Everything started here runs detached, with its output in log files inside
+# the prefix: ctest waits for every holder of a test's output pipe, so a
+# background process left holding one would stall the run.
+set -euo pipefail
+
+fail() {
+  echo "wine-fixture: $*" >&2
+  # A half-made fixture is taken down, so nothing lingers for the next run.
+  if [ -n "${server:-}" ]; then
+    stop_bridge
+    stop_server "$server"
+  fi
+  exit 1
+}
+
+usage() {
+  echo "usage: $0 start BUILD win32|win64 LOADER NULLMODEM | stop BUILD" >&2
+  exit 2
+}
+
+[ $# -ge 2 ] || usage
+action=$1
+build=$(cd "$2" 2>/dev/null && pwd) || fail "no build folder $2"
+prefix=$build/wineprefix
+pid_file=$prefix/nullmodem.pid
+control_file=$prefix/nullmodem.port
+server_file=$prefix/fixture.wineserver
+
+export WINEPREFIX=$prefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+# Is PID a null-modem bridge? A pid file from a crashed run may name a process
+# that has since been reused for something else, which must not be touched.
+is_bridge() {
+  local exe
+  exe=$(readlink "/proc/$1/exe" 2>/dev/null) || return 1
+  [ "$(basename "${exe% (deleted)}")" = nullmodem ]
+}
+
+stop_bridge() {
+  [ -f "$pid_file" ] || return 0
+  local pid
+  pid=$(tr -dc 0-9 <"$pid_file")
+  if [ -n "$pid" ] && is_bridge "$pid"; then
+    kill -TERM "$pid" 2>/dev/null || true
+    for _ in $(seq 50); do
+      is_bridge "$pid" || break
+      sleep 0.1
+    done
+    if is_bridge "$pid"; then
+      echo "wine-fixture: the bridge (pid $pid) ignored SIGTERM; killing it" >&2
+      kill -KILL "$pid" 2>/dev/null || true
+    fi
+  fi
+  rm -f "$pid_file" "$control_file"
+}
+
+stop_server() {  # wineserver binary
+  timeout 30 "$1" -k >/dev/null 2>&1 || true
+  timeout 30 "$1" -w >/dev/null 2>&1 || true
+}
+
+case $action in
+start)
+  [ $# -eq 5 ] || usage
+  arch=$3
+  loader=$4
+  nullmodem=$5
+  case $arch in
+    win32) server=/usr/lib/wine/wineserver32 ;;
+    win64) server=/usr/lib/wine/wineserver64 ;;
+    *) usage ;;
+  esac
+  [ -x "$loader" ] || fail "no Wine loader at $loader"
+  [ -x "$server" ] || fail "no wineserver at $server"
+  [ -x "$nullmodem" ] || fail "no null-modem bridge at $nullmodem (build the host tools first)"
+  export WINELOADER=$loader
+  export WINESERVER=$server
+
+  # Whatever a crashed run left behind goes first.
+  stop_bridge
+  stop_server "$server"
+
+  # A prefix whose creation was cut short is made again from scratch. Wine
+  # makes it with a server of its own, and our persistent one starts only once
+  # it is complete: a server writes out its registry when it stops, so one
+  # started early would leave a failed prefix looking finished.
+  if [ ! -f "$prefix/system.reg" ]; then
+    rm -rf -- "${build:?}/wineprefix"
+    echo "wine-fixture: creating the $arch prefix $prefix"
+    log=$build/wineboot.log
+    if ! WINEARCH=$arch timeout 120 "$loader" wineboot -i >"$log" 2>&1 </dev/null; then
+      tail -5 "$log" >&2 || true
+      fail "wineboot could not make the prefix (log: $log)"
+    fi
+    # The registry reaches the disk when that server exits.
+    stop_server "$server"
+    [ -f "$prefix/system.reg" ] || fail "wineboot made no registry in $prefix (log: $log)"
+    mv "$log" "$prefix/wineboot.log"
+  fi
+  "$server" -p >"$prefix/wineserver.log" 2>&1 </dev/null ||
+    fail "wineserver did not start (see $prefix/wineserver.log)"
+  echo "$server" >"$server_file"
+  # The first program in a fresh server session starts Wine's services, which
+  # then hold that program's stderr for as long as the server lives. Starting
+  # them here keeps them off the test programs' output.
+  timeout 60 "$loader" cmd /c exit >"$prefix/warmup.log" 2>&1 </dev/null ||
+    fail "Wine cannot run a program in $prefix (see $prefix/warmup.log)"
+  mkdir -p "$prefix/dosdevices"
+
+  setsid "$nullmodem" --dosdevices "$prefix/dosdevices" \
+    --pair com3:com13 --pair com4:com14 \
+    --control-file "$control_file" --pid-file "$pid_file" \
+    >"$prefix/nullmodem.log" 2>&1 </dev/null &
+  bridge=$!
+  for _ in $(seq 100); do
+    [ -s "$control_file" ] && break
+    kill -0 "$bridge" 2>/dev/null || break
+    sleep 0.1
+  done
+  if [ ! -s "$control_file" ]; then
+    kill -TERM "$bridge" 2>/dev/null || true
+    fail "the null-modem bridge did not come up: $(cat "$prefix/nullmodem.log")"
+  fi
+  for port in com3 com13 com4 com14; do
+    [ -c "$prefix/dosdevices/$port" ] || fail "$port is not linked to a terminal"
+  done
+  echo "wine-fixture: prefix $prefix ready; bridge pid $(cat "$pid_file"), control port $(cat "$control_file")"
+  ;;
+stop)
+  [ $# -eq 2 ] || usage
+  stop_bridge
+  server=/usr/lib/wine/wineserver64
+  [ -f "$server_file" ] && server=$(cat "$server_file")
+  [ -d "$prefix" ] && stop_server "$server"
+  rm -f "$server_file"
+  echo "wine-fixture: stopped"
+  ;;
+*)
+  usage
+  ;;
+esac
