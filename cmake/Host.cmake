@@ -1,6 +1,29 @@
 # Host (Linux) build: the null-modem bridge the Wine tests talk through, and the
 # protocol logic's unit tests, which need no Wine.
 
+# The fuzz targets' invariant checks, shared by the fuzzers and by the unit
+# test that replays their corpus.
+add_library(focuser_fuzz_checks STATIC
+  fuzz/FuzzCheck.cpp
+  fuzz/NumberReference.cpp
+  fuzz/ReplyChecks.cpp
+  fuzz/NumberTextChecks.cpp
+  fuzz/SettingsTextChecks.cpp
+  fuzz/CommandChecks.cpp
+  fuzz/RegistryScriptChecks.cpp
+)
+target_link_libraries(focuser_fuzz_checks PUBLIC focuser_protocol)
+target_compile_options(focuser_fuzz_checks PRIVATE ${FOCUSER_WARNINGS})
+target_compile_definitions(focuser_fuzz_checks PRIVATE
+  FOCUSER_REGISTRY_SCRIPT="${CMAKE_SOURCE_DIR}/resources/Focuser.rgs.in")
+
+# A clang build folder with FOCUSER_FUZZ=ON builds the fuzzers and nothing else.
+option(FOCUSER_FUZZ "Build the libFuzzer targets (needs CC=clang CXX=clang++)" OFF)
+if(FOCUSER_FUZZ)
+  include(cmake/Fuzz.cmake)
+  return()
+endif()
+
 add_executable(nullmodem sim/nullmodem/nullmodem.cpp)
 target_compile_options(nullmodem PRIVATE ${FOCUSER_WARNINGS})
 
@@ -23,3 +46,14 @@ target_compile_options(nullmodem_tests PRIVATE ${FOCUSER_WARNINGS})
 target_compile_definitions(nullmodem_tests PRIVATE NULLMODEM_EXE="$<TARGET_FILE:nullmodem>")
 add_dependencies(nullmodem_tests nullmodem)
 add_test(NAME nullmodem COMMAND nullmodem_tests)
+
+# The fuzzers' stored inputs, replayed through the same checks; the fuzzers
+# themselves run only from scripts/fuzz.sh.
+add_executable(fuzz_corpus_tests
+  tests/fuzz/CorpusReplayTest.cpp
+  tests/fuzz/ModulePathTest.cpp
+)
+target_link_libraries(fuzz_corpus_tests PRIVATE focuser_fuzz_checks gtest_main)
+target_compile_options(fuzz_corpus_tests PRIVATE ${FOCUSER_WARNINGS})
+target_compile_definitions(fuzz_corpus_tests PRIVATE FOCUSER_FUZZ_CORPUS="${CMAKE_SOURCE_DIR}/fuzz/corpus")
+add_test(NAME fuzz_corpus COMMAND fuzz_corpus_tests)

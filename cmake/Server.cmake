@@ -44,6 +44,7 @@ focuser_wine_test(server_tests
   tests/server/DllExportsTest.cpp
   tests/server/TypeLibraryTest.cpp
   tests/server/RegistrationTest.cpp
+  tests/server/ModulePathLimitTest.cpp
   tests/server/DispatchTest.cpp
 )
 target_link_libraries(server_tests PRIVATE focuser_server_test_support)

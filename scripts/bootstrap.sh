@@ -10,6 +10,7 @@ packages=(
   googletest
   xvfb x11-apps imagemagick x11-utils
   nsis
+  clang libclang-rt-14-dev  # libFuzzer and the sanitizers, for scripts/fuzz.sh
 )
 
 missing=()

@@ -32,16 +32,6 @@ HRESULT ModulePath(std::wstring& path) {
     return S_OK;
 }
 
-// Inside the script the path sits between single quotes.
-std::wstring DoubleQuotes(const std::wstring& text) {
-    std::wstring doubled;
-    for (const wchar_t c : text) {
-        doubled += c;
-        if (c == L'\'') doubled += c;
-    }
-    return doubled;
-}
-
 // The library from this module, or else from the ".tlb" file of the same name;
 // path is where it was found.
 HRESULT LoadOwnTypeLibrary(ITypeLib** library, std::wstring& path) {
@@ -86,7 +76,6 @@ HRESULT UpdateRegistryFromResource(UINT resourceId, bool registering) {
         std::wstring path;
         HRESULT hr = ModulePath(path);
         if (FAILED(hr)) return hr;
-        const std::wstring module = DoubleQuotes(path);
 
         const HMODULE instance = ServerModule::ResourceInstance();
         const HRSRC resource = FindResourceW(instance, MAKEINTRESOURCEW(resourceId), L"REGISTRY");
@@ -97,7 +86,7 @@ HRESULT UpdateRegistryFromResource(UINT resourceId, bool registering) {
 
         RegistryScript script;
         hr = script.Parse(text, SizeofResource(instance, resource),
-                          {{L"Module", module}, {L"Module_Raw", module}, {L"APPID", L""}});
+                          registryscript::ModuleReplacements(path));
         if (FAILED(hr)) return hr;
         return registering ? script.Register() : script.Unregister();
     } catch (const std::bad_alloc&) {

@@ -1,7 +1,8 @@
 #include "server/RegistryScript.h"
 
-#include <cwctype>
 #include <new>
+#include <string>
+#include <utility>
 
 namespace {
 
@@ -9,64 +10,14 @@ constexpr REGSAM kReadWrite = KEY_READ | KEY_WRITE;
 
 HRESULT FromWin32(LONG error) { return HRESULT_FROM_WIN32(static_cast<unsigned long>(error)); }
 
-wchar_t LowerAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c; }
-
-bool SameName(const std::wstring& text, const wchar_t* name) {
-    size_t i = 0;
-    for (; i < text.size() && name[i] != L'\0'; ++i) {
-        if (LowerAscii(text[i]) != LowerAscii(name[i])) return false;
-    }
-    return i == text.size() && name[i] == L'\0';
-}
-
-HKEY RootKey(const std::wstring& name) {
-    struct Root {
-        const wchar_t* shortName;
-        const wchar_t* longName;
-        HKEY key;
-    };
-    static const Root roots[] = {
-        {L"HKCR", L"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-        {L"HKLM", L"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-        {L"HKCU", L"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-        {L"HKU", L"HKEY_USERS", HKEY_USERS},
-    };
-    for (const Root& root : roots) {
-        if (SameName(name, root.shortName) || SameName(name, root.longName)) return root.key;
+HKEY RootHandle(registryscript::RootKey key) {
+    switch (key) {
+        case registryscript::RootKey::ClassesRoot: return HKEY_CLASSES_ROOT;
+        case registryscript::RootKey::LocalMachine: return HKEY_LOCAL_MACHINE;
+        case registryscript::RootKey::CurrentUser: return HKEY_CURRENT_USER;
+        case registryscript::RootKey::Users: return HKEY_USERS;
     }
     return nullptr;
-}
-
-// %NAME% replaced from the table, %% by a single percent sign. False for an
-// unknown name or a marker that is not closed.
-bool Substitute(const std::wstring& text, const std::vector<RegistryScript::Replacement>& table,
-                std::wstring& out) {
-    out.clear();
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != L'%') {
-            out += text[i];
-            continue;
-        }
-        const size_t end = text.find(L'%', i + 1);
-        if (end == std::wstring::npos) return false;
-        const std::wstring name = text.substr(i + 1, end - i - 1);
-        if (name.empty()) {
-            out += L'%';
-        } else {
-            const RegistryScript::Replacement* found = nullptr;
-            for (const auto& replacement : table) {
-                if (SameName(name, replacement.name)) {
-                    found = &replacement;
-                    break;
-                }
-            }
-            if (found == nullptr) return false;
-            out += found->value;
-        }
-        i = end;
-    }
-    return true;
 }
 
 HRESULT SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
@@ -97,108 +48,6 @@ private:
 
 }  // namespace
 
-// Reads the substituted text token by token into roots and entries.
-class RegistryScript::Reader {
-public:
-    explicit Reader(const std::wstring& text) : m_text(text) {}
-
-    bool ReadRoots(std::vector<Root>& roots) {
-        while (Next()) {
-            if (m_quoted) return false;
-            Root root{RootKey(m_token), {}};
-            if (root.key == nullptr) return false;
-            if (!Next() || !IsOpen()) return false;
-            if (!ReadEntries(root.entries)) return false;
-            roots.push_back(std::move(root));
-        }
-        return true;
-    }
-
-private:
-    // Entries up to and including the closing brace.
-    bool ReadEntries(std::vector<Entry>& entries) {
-        for (;;) {
-            if (!Next()) return false;
-            if (IsClose()) return true;
-            Entry entry;
-            if (IsKeyword(L"NoRemove")) {
-                entry.marker = Marker::NoRemove;
-                if (!Next()) return false;
-            } else if (IsKeyword(L"ForceRemove")) {
-                entry.marker = Marker::ForceRemove;
-                if (!Next()) return false;
-            }
-            if (IsKeyword(L"val")) {
-                entry.isNamedValue = true;
-                if (!Next()) return false;
-            }
-            if (!m_quoted && (IsOpen() || IsClose() || m_token == L"=")) return false;
-            entry.name = m_token;
-
-            const bool more = Next();
-            bool pending = more;
-            if (more && !m_quoted && m_token == L"=") {
-                if (!Next() || !IsKeyword(L"s")) return false;
-                if (!Next() || (!m_quoted && (IsOpen() || IsClose()))) return false;
-                entry.hasValue = true;
-                entry.value = m_token;
-                pending = Next();
-            }
-            if (entry.isNamedValue && (!entry.hasValue || entry.marker != Marker::None)) {
-                return false;
-            }
-            if (!pending) return false;  // the enclosing block is not closed
-            if (IsOpen()) {
-                if (entry.isNamedValue || !ReadEntries(entry.children)) return false;
-                entries.push_back(std::move(entry));
-                continue;
-            }
-            entries.push_back(std::move(entry));
-            Back();
-        }
-    }
-
-    bool Next() {
-        if (m_hasBack) {
-            m_hasBack = false;
-            return true;
-        }
-        while (m_pos < m_text.size() && iswspace(m_text[m_pos])) ++m_pos;
-        if (m_pos >= m_text.size()) return false;
-        m_token.clear();
-        m_quoted = m_text[m_pos] == L'\'';
-        if (m_quoted) {
-            ++m_pos;
-            for (;;) {
-                if (m_pos >= m_text.size()) return false;
-                const wchar_t c = m_text[m_pos++];
-                if (c == L'\'') {
-                    if (m_pos < m_text.size() && m_text[m_pos] == L'\'') {
-                        ++m_pos;
-                    } else {
-                        return true;
-                    }
-                }
-                m_token += c;
-            }
-        }
-        while (m_pos < m_text.size() && !iswspace(m_text[m_pos])) m_token += m_text[m_pos++];
-        return true;
-    }
-    // The current token is read again by the next Next().
-    void Back() { m_hasBack = true; }
-
-    bool IsKeyword(const wchar_t* keyword) const { return !m_quoted && SameName(m_token, keyword); }
-    bool IsOpen() const { return !m_quoted && m_token == L"{"; }
-    bool IsClose() const { return !m_quoted && m_token == L"}"; }
-
-    const std::wstring& m_text;
-    size_t m_pos = 0;
-    std::wstring m_token;
-    bool m_quoted = false;
-    bool m_hasBack = false;
-};
-
 HRESULT RegistryScript::Parse(const char* text, size_t length,
                               const std::vector<Replacement>& replacements) {
     m_roots.clear();
@@ -212,11 +61,10 @@ HRESULT RegistryScript::Parse(const char* text, size_t length,
             MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), &wide[0], size);
         }
         std::wstring substituted;
-        if (!Substitute(wide, replacements, substituted)) return kSyntaxError;
+        if (!registryscript::Substitute(wide, replacements, substituted)) return kSyntaxError;
 
         std::vector<Root> roots;
-        Reader reader(substituted);
-        if (!reader.ReadRoots(roots)) return kSyntaxError;
+        if (!registryscript::ReadRoots(substituted, roots)) return kSyntaxError;
         m_roots = std::move(roots);
         return S_OK;
     } catch (const std::bad_alloc&) {
@@ -227,11 +75,11 @@ HRESULT RegistryScript::Parse(const char* text, size_t length,
 
 HRESULT RegistryScript::Register() const {
     for (const Root& root : m_roots) {
-        const HRESULT hr = RegisterEntries(root.key, root.entries);
+        const HRESULT hr = RegisterEntries(RootHandle(root.key), root.entries);
         if (FAILED(hr)) {
             // Take out again what this root wrote, as far as the unregister
             // rules reach; the first failure is what the caller hears.
-            UnregisterEntries(root.key, root.entries);
+            UnregisterEntries(RootHandle(root.key), root.entries);
             return hr;
         }
     }
@@ -240,7 +88,7 @@ HRESULT RegistryScript::Register() const {
 
 HRESULT RegistryScript::Unregister() const {
     for (const Root& root : m_roots) {
-        const HRESULT hr = UnregisterEntries(root.key, root.entries);
+        const HRESULT hr = UnregisterEntries(RootHandle(root.key), root.entries);
         if (FAILED(hr)) return hr;
     }
     return S_OK;

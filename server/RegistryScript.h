@@ -30,15 +30,13 @@
 #include <windows.h>
 
 #include <cstddef>
-#include <string>
 #include <vector>
+
+#include "server/RegistryScriptText.h"
 
 class RegistryScript {
 public:
-    struct Replacement {
-        const wchar_t* name;
-        std::wstring value;
-    };
+    using Replacement = registryscript::Replacement;
 
     // A script that fails to parse; the registry has not been touched then.
     // (ERROR_INVALID_DATA as an HRESULT.)
@@ -51,23 +49,9 @@ public:
     HRESULT Unregister() const;
 
 private:
-    enum class Marker { None, NoRemove, ForceRemove };
-
-    struct Entry {
-        std::wstring name;
-        Marker marker = Marker::None;
-        bool isNamedValue = false;  // "val": a value on the enclosing key
-        bool hasValue = false;
-        std::wstring value;
-        std::vector<Entry> children;
-    };
-
-    struct Root {
-        HKEY key;
-        std::vector<Entry> entries;
-    };
-
-    class Reader;
+    using Marker = registryscript::Marker;
+    using Entry = registryscript::Entry;
+    using Root = registryscript::Root;
 
     static HRESULT RegisterEntries(HKEY parent, const std::vector<Entry>& entries);
     static HRESULT RegisterKey(HKEY parent, const Entry& entry);
