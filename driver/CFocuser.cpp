@@ -4,6 +4,7 @@
 #include <new>
 
 #include "setup/DriverSettings.h"
+#include "setup/Setup.h"
 
 TypeInfoHolder g_focuserTypeInfo(IID_IFocuser, LIBID_Tavrilen, 1, 0);
 
@@ -72,6 +73,12 @@ STDMETHODIMP CFocuser::get_StepSize(float* pVal) {
 }
 
 STDMETHODIMP CFocuser::SetupDialog() {
+    Setup dialog;
+    dialog.m_linked = IsLinked();
+    dialog.m_driver = this;
+    dialog.DoModal();
+    // Whether the dialog ended with OK or Cancel, the stored speed is what
+    // the controller should run at now; unlinked, this sends nothing.
     ApplySpeed();
     return S_OK;
 }
