@@ -68,6 +68,7 @@ STDMETHODIMP CFocuser::InterfaceSupportsErrorInfo(REFIID iid) {
 }
 
 STDMETHODIMP CFocuser::get_StepSize(float* pVal) {
+    if (pVal == nullptr) return E_POINTER;
     *pVal = LoadSettings().StepSize;
     return S_OK;
 }
@@ -84,11 +85,13 @@ STDMETHODIMP CFocuser::SetupDialog() {
 }
 
 STDMETHODIMP CFocuser::get_MaxStep(LONG* pVal) {
+    if (pVal == nullptr) return E_POINTER;
     *pVal = LoadSettings().MaxPosition;
     return S_OK;
 }
 
 STDMETHODIMP CFocuser::get_IsMoving(VARIANT_BOOL* pVal) {
+    if (pVal == nullptr) return E_POINTER;
     *pVal = ToVariantBool(QueryMoving());
     return S_OK;
 }
@@ -104,6 +107,7 @@ STDMETHODIMP CFocuser::Move(LONG Position) {
 }
 
 STDMETHODIMP CFocuser::get_Position(LONG* pVal) {
+    if (pVal == nullptr) return E_POINTER;
     int32_t position = 0;
     if (!ReadPosition(position)) return Fail(kLinkFail);
     *pVal = position;
@@ -111,6 +115,7 @@ STDMETHODIMP CFocuser::get_Position(LONG* pVal) {
 }
 
 STDMETHODIMP CFocuser::get_Link(VARIANT_BOOL* pVal) {
+    if (pVal == nullptr) return E_POINTER;
     *pVal = ToVariantBool(m_link);
     return S_OK;
 }
@@ -150,11 +155,13 @@ STDMETHODIMP CFocuser::put_Link(VARIANT_BOOL newVal) {
 }
 
 STDMETHODIMP CFocuser::get_Absolute(VARIANT_BOOL* pVal) {
+    if (pVal == nullptr) return E_POINTER;
     *pVal = VARIANT_TRUE;
     return S_OK;
 }
 
 STDMETHODIMP CFocuser::get_TempCompAvailable(VARIANT_BOOL* pVal) {
+    if (pVal == nullptr) return E_POINTER;
     *pVal = VARIANT_FALSE;
     return S_OK;
 }
@@ -164,12 +171,14 @@ STDMETHODIMP CFocuser::get_TempComp(VARIANT_BOOL*) { return Fail(kNotSupported);
 STDMETHODIMP CFocuser::put_TempComp(VARIANT_BOOL) { return Fail(kNotSupported); }
 
 STDMETHODIMP CFocuser::get_Temperature(float* pVal) {
+    if (pVal == nullptr) return E_POINTER;
     if (!ReadTemperature()) return Fail(kNoResponse);
     *pVal = m_temperature;
     return S_OK;
 }
 
 STDMETHODIMP CFocuser::get_MaxIncrement(LONG* pVal) {
+    if (pVal == nullptr) return E_POINTER;
     *pVal = LoadSettings().MaxPosition;
     return S_OK;
 }

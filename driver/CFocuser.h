@@ -24,7 +24,8 @@ public:
     // ISupportErrorInfo
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID iid) override;
 
-    // IFocuser, in virtual-table order
+    // IFocuser, in virtual-table order. A property read given no place for its
+    // value answers E_POINTER before doing anything.
     STDMETHODIMP get_StepSize(float* pVal) override;
     STDMETHODIMP SetupDialog() override;
     STDMETHODIMP get_MaxStep(LONG* pVal) override;

@@ -171,6 +171,20 @@ TEST_F(FocuserTest, InterfacesAndModuleLock) {
     EXPECT_EQ(ServerModule::Instance().GetLockCount(), before);
 }
 
+TEST_F(FocuserTest, PropertyReadsWithoutAnOutputPointerTouchNothing) {
+    Link();
+    EXPECT_EQ(focuser->get_StepSize(nullptr), E_POINTER);
+    EXPECT_EQ(focuser->get_MaxStep(nullptr), E_POINTER);
+    EXPECT_EQ(focuser->get_IsMoving(nullptr), E_POINTER);
+    EXPECT_EQ(focuser->get_Position(nullptr), E_POINTER);
+    EXPECT_EQ(focuser->get_Link(nullptr), E_POINTER);
+    EXPECT_EQ(focuser->get_Absolute(nullptr), E_POINTER);
+    EXPECT_EQ(focuser->get_TempCompAvailable(nullptr), E_POINTER);
+    EXPECT_EQ(focuser->get_Temperature(nullptr), E_POINTER);
+    EXPECT_EQ(focuser->get_MaxIncrement(nullptr), E_POINTER);
+    EXPECT_TRUE(Sent(0).empty()) << "no exchange for a call that cannot answer";
+}
+
 TEST_F(FocuserTest, UnlinkedMembersFailOrAnswerFromSettings) {
     LONG value = 0;
     float real = 0;
