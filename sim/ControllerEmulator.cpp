@@ -1,6 +1,8 @@
 #include "sim/ControllerEmulator.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <utility>
 
 namespace {
@@ -9,10 +11,47 @@ constexpr size_t kFrameSize = 9;
 // A partial frame older than this is taken as complete: the driver never
 // pauses inside a frame, so a gap means the rest is not coming.
 constexpr double kPartialFrameTimeoutMs = 50.0;
-// How long one read waits for the first byte; bounds how fast Stop() returns.
+// How long one read waits for the first byte when nothing is due; bounds how
+// fast Stop() returns.
 constexpr DWORD kPollMs = 10;
+// The read wait while bytes are due to go out: the pacing's granularity.
+constexpr DWORD kBusyPollMs = 1;
+
+const char* KindName(ControllerEmulator::TraceEntry::Kind kind) {
+    switch (kind) {
+        case ControllerEmulator::TraceEntry::Kind::Command: return "in";
+        case ControllerEmulator::TraceEntry::Kind::Reply: return "out";
+        case ControllerEmulator::TraceEntry::Kind::Unasked: return "unasked";
+    }
+    return "?";
+}
 
 }  // namespace
+
+std::string ControllerEmulator::Printable(const std::string& bytes) {
+    std::string text;
+    for (const char c : bytes) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte == 0) {
+            text += "\\0";
+        } else if (byte == '\\') {
+            text += "\\\\";
+        } else if (byte >= 0x20 && byte < 0x7f) {
+            text += c;
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            text += escaped;
+        }
+    }
+    return text;
+}
+
+std::string ControllerEmulator::TraceLine(const TraceEntry& entry) {
+    char head[64];
+    std::snprintf(head, sizeof head, "%10.3f ms  %-8s ", entry.atMs, KindName(entry.kind));
+    return head + Printable(entry.bytes);
+}
 
 ControllerEmulator::Responder ControllerEmulator::Silent() {
     return [](const std::string&, double) { return Response{}; };
@@ -61,14 +100,20 @@ bool ControllerEmulator::Start(const char* device) {
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
     SetCommState(m_handle, &dcb);
-    // Return as soon as any byte is there, or after kPollMs with none.
-    COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, kPollMs, 0, 0};
-    if (!SetCommTimeouts(m_handle, &timeouts)) {
+    m_readWaitMs = 0;
+    SetReadWait(kPollMs);
+    if (m_readWaitMs != kPollMs) {
         CloseHandle(m_handle);
         m_handle = INVALID_HANDLE_VALUE;
         return false;
     }
     PurgeComm(m_handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
+
+    m_partial.clear();
+    m_arriving.clear();
+    m_outgoing.clear();
+    m_inLineMs = m_outLineMs = 0.0;
+    m_frameCount = 0;
     m_stop = false;
     m_thread = std::thread(&ControllerEmulator::Run, this);
     return true;
@@ -81,6 +126,8 @@ void ControllerEmulator::Stop() {
         CloseHandle(m_handle);
         m_handle = INVALID_HANDLE_VALUE;
     }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_injected.clear();
 }
 
 void ControllerEmulator::SetResponder(Responder responder) {
@@ -88,9 +135,13 @@ void ControllerEmulator::SetResponder(Responder responder) {
     m_responder = std::move(responder);
 }
 
+void ControllerEmulator::SetTraceSink(std::function<void(const TraceEntry&)> sink) {
+    m_sink = std::move(sink);
+}
+
 void ControllerEmulator::Inject(const std::string& bytes) {
-    DWORD written = 0;
-    WriteFile(m_handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_injected.push_back(bytes);
 }
 
 std::vector<ControllerEmulator::Frame> ControllerEmulator::Frames() const {
@@ -104,9 +155,15 @@ std::vector<std::string> ControllerEmulator::Commands() const {
     return commands;
 }
 
+std::vector<ControllerEmulator::TraceEntry> ControllerEmulator::Trace() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_trace;
+}
+
 void ControllerEmulator::ClearFrames() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_frames.clear();
+    m_trace.clear();
 }
 
 bool ControllerEmulator::WaitForFrames(size_t count, unsigned timeoutMs) const {
@@ -115,42 +172,132 @@ bool ControllerEmulator::WaitForFrames(size_t count, unsigned timeoutMs) const {
                               [&] { return m_frames.size() >= count; });
 }
 
-void ControllerEmulator::Complete(std::string bytes) {
-    const double now = NowMs();
+bool ControllerEmulator::WaitForTrace(size_t count, unsigned timeoutMs) const {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [&] { return m_trace.size() >= count; });
+}
+
+void ControllerEmulator::SetReadWait(DWORD ms) {
+    if (ms == m_readWaitMs) return;
+    // Return as soon as any byte is there, or after ms with none.
+    COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, ms, 0, 0};
+    if (SetCommTimeouts(m_handle, &timeouts)) m_readWaitMs = ms;
+}
+
+void ControllerEmulator::Record(const TraceEntry& entry) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_keepHistory) m_trace.push_back(entry);
+    }
+    m_arrived.notify_all();
+    if (m_sink) m_sink(entry);
+}
+
+void ControllerEmulator::Receive(const char* bytes, size_t count, double nowMs) {
+    for (size_t i = 0; i < count; ++i) {
+        // Through the null-modem a whole frame arrives at once; on a real
+        // line each byte follows the one before it.
+        const double lineMs = m_paced ? std::max(nowMs, m_inLineMs) + kByteMs : nowMs;
+        m_inLineMs = lineMs;
+        m_partial += bytes[i];
+        m_partialRawMs = nowMs;
+        m_partialLineMs = lineMs;
+        if (m_partial.size() == kFrameSize) {
+            m_arriving.push_back(Frame{lineMs, m_partial});
+            m_partial.clear();
+        }
+    }
+}
+
+void ControllerEmulator::HandleArrivedFrames(double nowMs) {
+    if (!m_partial.empty() && nowMs - m_partialRawMs > kPartialFrameTimeoutMs) {
+        m_arriving.push_back(Frame{m_partialLineMs, m_partial});
+        m_partial.clear();
+    }
+    size_t handled = 0;
+    while (handled < m_arriving.size() && m_arriving[handled].atMs <= nowMs) {
+        Complete(m_arriving[handled].bytes, m_arriving[handled].atMs);
+        ++handled;
+    }
+    m_arriving.erase(m_arriving.begin(), m_arriving.begin() + static_cast<std::ptrdiff_t>(handled));
+}
+
+void ControllerEmulator::Complete(const std::string& bytes, double atMs) {
     Responder responder;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_frames.push_back(Frame{now, bytes});
+        if (m_keepHistory) m_frames.push_back(Frame{atMs, bytes});
         responder = m_responder;
+        ++m_frameCount;
     }
     m_arrived.notify_all();
+    Record(TraceEntry{atMs, TraceEntry::Kind::Command, bytes});
 
-    const Response response = responder(bytes, now);
-    for (unsigned waited = 0; waited < response.delayMs && !m_stop; waited += 5) Sleep(5);
-    if (!response.bytes.empty() && !m_stop) Inject(response.bytes);
+    const Response response = responder(bytes, atMs);
+    const double replyMs = atMs + response.delayMs;
+    if (!response.bytes.empty()) Queue(replyMs, response.bytes, TraceEntry::Kind::Reply);
+    if (!response.unasked.empty()) {
+        Queue(replyMs + response.unaskedDelayMs, response.unasked, TraceEntry::Kind::Unasked);
+    }
+}
+
+void ControllerEmulator::Queue(double dueMs, const std::string& bytes, TraceEntry::Kind kind) {
+    auto at = std::upper_bound(m_outgoing.begin(), m_outgoing.end(), dueMs,
+                               [](double due, const Transmission& t) { return due < t.dueMs; });
+    // A transmission already on the line is not interrupted.
+    if (at == m_outgoing.begin() && !m_outgoing.empty() && m_outgoing.front().sent > 0) ++at;
+    m_outgoing.insert(at, Transmission{dueMs, bytes, kind});
+}
+
+void ControllerEmulator::SendDue(double nowMs) {
+    while (!m_outgoing.empty()) {
+        Transmission& t = m_outgoing.front();
+        if (t.sent == 0) {
+            if (t.dueMs > nowMs) return;
+            t.startMs = std::max(t.dueMs, m_outLineMs);
+        }
+        double endMs = nowMs;
+        DWORD written = 0;
+        if (m_paced) {
+            // Each byte is handed over once it would have been on the line in full.
+            while (t.sent < t.bytes.size() && t.startMs + (t.sent + 1) * kByteMs <= nowMs) {
+                WriteFile(m_handle, t.bytes.data() + t.sent, 1, &written, nullptr);
+                ++t.sent;
+            }
+            if (t.sent < t.bytes.size()) return;
+            endMs = t.startMs + t.bytes.size() * kByteMs;
+        } else {
+            WriteFile(m_handle, t.bytes.data() + t.sent, static_cast<DWORD>(t.bytes.size() - t.sent),
+                      &written, nullptr);
+        }
+        m_outLineMs = endMs;
+        const TraceEntry entry{endMs, t.kind, t.bytes};
+        m_outgoing.erase(m_outgoing.begin());
+        Record(entry);
+    }
 }
 
 void ControllerEmulator::Run() {
-    std::string pending;
-    double lastByteMs = 0.0;
     char buffer[64];
     while (!m_stop) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            for (const std::string& bytes : m_injected) {
+                Queue(NowMs(), bytes, TraceEntry::Kind::Unasked);
+            }
+            m_injected.clear();
+        }
+        const bool busy = !m_outgoing.empty() || !m_arriving.empty();
+        SetReadWait(busy ? kBusyPollMs : kPollMs);
         DWORD received = 0;
         if (!ReadFile(m_handle, buffer, sizeof buffer, &received, nullptr)) {
+            // A pulled plug: the port may come back.
+            received = 0;
             Sleep(kPollMs);
-            continue;
         }
-        if (received > 0) {
-            pending.append(buffer, received);
-            lastByteMs = NowMs();
-            while (pending.size() >= kFrameSize) {
-                std::string frame = pending.substr(0, kFrameSize);
-                pending.erase(0, kFrameSize);
-                Complete(std::move(frame));
-            }
-        } else if (!pending.empty() && NowMs() - lastByteMs > kPartialFrameTimeoutMs) {
-            Complete(std::move(pending));
-            pending.clear();
-        }
+        if (received > 0) Receive(buffer, received, NowMs());
+        HandleArrivedFrames(NowMs());
+        SendDue(NowMs());
     }
 }
