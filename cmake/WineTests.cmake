@@ -32,8 +32,15 @@ target_include_directories(focuser_emulator PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(focuser_emulator PRIVATE ${FOCUSER_WARNINGS})
 target_link_libraries(focuser_emulator PUBLIC focuser_protocol)
 
+# Window pictures, for test artifacts and the demo's screenshot.
+add_library(focuser_window_image STATIC tests/support/WindowImage.cpp)
+target_include_directories(focuser_window_image PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(focuser_window_image PRIVATE ${FOCUSER_WARNINGS})
+target_link_libraries(focuser_window_image PUBLIC user32 gdi32)
+
 add_library(focuser_test_support STATIC
   tests/support/TestMain.cpp
+  tests/support/CrashReport.cpp
   tests/support/NullModemControl.cpp
   tests/support/TestRegistry.cpp
   tests/support/ImportHook.cpp
@@ -41,7 +48,7 @@ add_library(focuser_test_support STATIC
 )
 target_include_directories(focuser_test_support PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(focuser_test_support PRIVATE ${FOCUSER_WARNINGS})
-target_link_libraries(focuser_test_support PUBLIC gtest focuser_emulator focuser_core ws2_32)
+target_link_libraries(focuser_test_support PUBLIC gtest focuser_emulator focuser_core focuser_window_image ws2_32)
 
 # focuser_wine_test(NAME source...): a gtest program run under Wine.
 function(focuser_wine_test name)

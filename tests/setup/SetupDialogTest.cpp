@@ -25,7 +25,9 @@
 #include "setup/Setup.h"
 #include "sim/ControllerEmulator.h"
 #include "sim/FocuserModel.h"
+#include "tests/support/CrashReport.h"
 #include "tests/support/TestRegistry.h"
+#include "tests/support/WindowImage.h"
 
 namespace {
 
@@ -290,50 +292,6 @@ int ShowDialog(const std::function<void()>& show, const std::function<void(User&
 }
 
 // --- Screenshot -------------------------------------------------------------------
-
-// Saves what the display shows of a window as a 24-bit BMP.
-bool SaveWindowImage(HWND window, const char* path) {
-    RECT rect;
-    if (!GetWindowRect(window, &rect)) return false;
-    const int width = rect.right - rect.left;
-    const int height = rect.bottom - rect.top;
-    if (width <= 0 || height <= 0) return false;
-
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    const bool copied = BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-    SelectObject(memory, old);
-
-    BITMAPINFOHEADER info = {};
-    info.biSize = sizeof info;
-    info.biWidth = width;
-    info.biHeight = height;
-    info.biPlanes = 1;
-    info.biBitCount = 24;
-    info.biCompression = BI_RGB;
-    const DWORD rowSize = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-    info.biSizeImage = rowSize * static_cast<DWORD>(height);
-    std::vector<BYTE> pixels(info.biSizeImage);
-    const bool read = copied && GetDIBits(memory, bitmap, 0, height, pixels.data(),
-                                          reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) == height;
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    if (!read) return false;
-
-    BITMAPFILEHEADER file = {};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof info;
-    file.bfSize = file.bfOffBits + info.biSizeImage;
-    FILE* out = std::fopen(path, "wb");
-    if (out == nullptr) return false;
-    const bool written = std::fwrite(&file, sizeof file, 1, out) == 1 &&
-                         std::fwrite(&info, sizeof info, 1, out) == 1 &&
-                         std::fwrite(pixels.data(), pixels.size(), 1, out) == 1;
-    return std::fclose(out) == 0 && written;
-}
 
 // Waits until the dialog and its controls have no painting left to do.
 bool WaitUntilPainted(HWND dialog) {
@@ -658,26 +616,11 @@ TEST_F(LinkedSetupDialogTest, LettersInTheStepSizeStopEveryActionAtOnePrompt) {
 
 }  // namespace
 
-namespace {
-
-// A crash anywhere (the dialog thread, the script, the emulator) must end the
-// program with a failure code: left to Wine's debugger, it could exit with 0.
-LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception) {
-    std::fprintf(stderr, "\nunhandled exception 0x%08lx at %p\n",
-                 static_cast<unsigned long>(exception->ExceptionRecord->ExceptionCode),
-                 exception->ExceptionRecord->ExceptionAddress);
-    std::fflush(stderr);
-    TerminateProcess(GetCurrentProcess(), 3);
-    return EXCEPTION_EXECUTE_HANDLER;
-}
-
-}  // namespace
 
 // This program's own main, instead of the shared one: the test thread moves
 // to the tests' desktop before anything (COM included) can give it a window.
 int main(int argc, char** argv) {
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-    SetUnhandledExceptionFilter(&ReportCrash);
+    InstallCrashReport();
     testing::InitGoogleTest(&argc, argv);
     HDESK desktop = CreateDesktopA(kDesktopName, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
     if (desktop == nullptr || !UseOwnDesktop()) {
