@@ -135,3 +135,31 @@ TEST(DriverSettingsUnusableKey, LoadKeepsInitialValuesAndSaveWritesNothing) {
 }
 
 }  // namespace
+
+#ifdef _WIN64
+namespace {
+
+// The 64-bit driver shares its settings with the 32-bit one: they live where a
+// 32-bit program's machine-wide keys live on 64-bit Windows.
+TEST(DriverSettingsView, SixtyFourBitBuildUsesTheThirtyTwoBitView) {
+    testregistry::DeleteSettingsKey();
+    SaveSettings(DriverSettings{6, 777, 2.0f, 0});
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                            "Software\\Wow6432Node\\ASCOM\\Focuser Drivers\\Tavrilen.Focuser", 0,
+                            KEY_READ | KEY_WOW64_64KEY, &key),
+              ERROR_SUCCESS);
+    char text[16] = {};
+    DWORD size = sizeof text - 1;
+    EXPECT_EQ(RegQueryValueExA(key, "MaxPosition", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(text, "777");
+    RegCloseKey(key);
+    EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_READ | KEY_WOW64_64KEY, &key),
+              ERROR_SUCCESS)
+        << "nothing in the 64-bit view";
+    testregistry::DeleteSettingsKey();
+}
+
+}  // namespace
+#endif
