@@ -56,3 +56,4 @@ include(cmake/Setup.cmake)
 # The controller simulator program, and the Windows installer.
 include(cmake/Sim.cmake)
 include(cmake/Installer.cmake)
+include(cmake/Reliability.cmake)

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# The benchmark: medians of the driver's calls, unpaced and paced at 9600 baud,
+# the settings load, and late against early binding, printed beside their
+# targets (never checked). docs/performance.md explains the method.
+#
+#   scripts/benchmark.sh [--quick]
+#
+# Build folder: $FOCUSER_BUILD_DIR (default build/); the 64-bit build is run.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${FOCUSER_BUILD_DIR:-$here/build}
+win=$build/win64
+loader=/usr/lib/wine/wine64
+
+"$here/scripts/build.sh"
+
+trap '"$here/scripts/wine-fixture.sh" stop "$win" || true' EXIT
+"$here/scripts/wine-fixture.sh" start "$win" win64 "$loader" "$build/native/nullmodem"
+
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $("$loader" --version)"
+timeout 1200 "$here/scripts/wine-run.sh" "$win" "$loader" "$win/benchmark.exe" "$@"

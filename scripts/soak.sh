@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# The full soak: 10,000 connect/disconnect cycles, 100,000 member calls while
+# linked, 1,000 create/release cycles through the DLL's exports and, when Xvfb
+# is there, 200 open/close cycles of the setup dialog; prints the handle,
+# GDI/USER and memory figures and fails if a count does not come back.
+# (ctest runs a short version as soak_short.) Takes about half an hour.
+#
+#   scripts/soak.sh [soak arguments...]    e.g. --cycles 1000 --calls 10000
+#
+# Build folder: $FOCUSER_BUILD_DIR (default build/). Only the 64-bit build is
+# run: it is the one every machine here can execute.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${FOCUSER_BUILD_DIR:-$here/build}
+win=$build/win64
+loader=/usr/lib/wine/wine64
+
+"$here/scripts/build.sh"
+
+xvfb=no
+cleanup() {
+  [ "$xvfb" = yes ] && "$here/scripts/xvfb-fixture.sh" stop "$win" || true
+  "$here/scripts/wine-fixture.sh" stop "$win" || true
+}
+trap cleanup EXIT
+"$here/scripts/wine-fixture.sh" start "$win" win64 "$loader" "$build/native/nullmodem"
+
+args=(--cycles 10000 --calls 100000 --creates 1000)
+[ $# -gt 0 ] && args=("$@")
+run=("$here/scripts/wine-run.sh" "$win" "$loader")
+if command -v Xvfb >/dev/null && [ -x "$here/scripts/xvfb-fixture.sh" ] &&
+   timeout 60 "$here/scripts/xvfb-fixture.sh" start "$win"; then
+  xvfb=yes
+  timeout 120 "$here/scripts/xvfb-fixture.sh" wine-app "$win" soak.exe "${run[@]}"
+  [ $# -gt 0 ] || args+=(--dialogs 200)
+  run=("$here/scripts/xvfb-fixture.sh" run "$win" "${run[@]}")
+else
+  echo "soak: no Xvfb display: the setup dialog cycles are skipped"
+fi
+# Generous: the full run takes about 30 min on a 2-core machine.
+timeout 7200 "${run[@]}" "$win/soak.exe" "${args[@]}"
