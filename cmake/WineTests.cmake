@@ -41,6 +41,7 @@ target_link_libraries(focuser_window_image PUBLIC user32 gdi32)
 add_library(focuser_test_support STATIC
   tests/support/TestMain.cpp
   tests/support/CrashReport.cpp
+  tests/support/DriverTestSupport.cpp
   tests/support/NullModemControl.cpp
   tests/support/TestRegistry.cpp
   tests/support/ImportHook.cpp

@@ -16,6 +16,7 @@
 #include "tests/support/NullModemControl.h"
 #include "tests/support/SerialCallLog.h"
 #include "tests/support/TestRegistry.h"
+#include "tests/support/DriverTestSupport.h"
 
 // Lets a test make the driver's next SerialPort allocation fail.
 namespace {
@@ -37,55 +38,17 @@ namespace {
 using Commands = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 
-// The error information a failing member left on this thread.
-struct Reported {
-    std::string description;
-    std::string source;
-    GUID guid = GUID_NULL;
-    bool present = false;
-};
-
-std::string Narrow(BSTR text) {
-    std::string result;
-    if (text != nullptr) {
-        for (const OLECHAR* p = text; *p; ++p) result += static_cast<char>(*p);
-    }
-    return result;
-}
-
-Reported TakeErrorInfo() {
-    Reported reported;
-    IErrorInfo* info = nullptr;
-    if (GetErrorInfo(0, &info) != S_OK || info == nullptr) return reported;
-    reported.present = true;
-    BSTR text = nullptr;
-    if (SUCCEEDED(info->GetDescription(&text))) reported.description = Narrow(text);
-    SysFreeString(text);
-    text = nullptr;
-    if (SUCCEEDED(info->GetSource(&text))) reported.source = Narrow(text);
-    SysFreeString(text);
-    info->GetGUID(&reported.guid);
-    info->Release();
-    return reported;
-}
 
 // Asserts a member failed with the driver's report and the given message.
 #define EXPECT_FAILS_WITH(call, message)                                  \
     do {                                                                  \
         SetErrorInfo(0, nullptr);                                         \
         EXPECT_EQ((call), DISP_E_EXCEPTION) << #call;                     \
-        const Reported reported_ = TakeErrorInfo();                       \
+        const ReportedError reported_ = TakeErrorInfo();                       \
         EXPECT_TRUE(reported_.present) << #call;                          \
         EXPECT_EQ(reported_.description, message) << #call;               \
         EXPECT_TRUE(IsEqualGUID(reported_.guid, IID_IFocuser)) << #call;  \
     } while (0)
-
-IFocuser* NewFocuser() {
-    auto* object = StandaloneObject<CFocuser>::Create();
-    IFocuser* focuser = nullptr;
-    if (object != nullptr) object->QueryInterface(IID_IFocuser, reinterpret_cast<void**>(&focuser));
-    return focuser;
-}
 
 VARIANT_BOOL LinkOf(IFocuser* focuser) {
     VARIANT_BOOL link = 12345;

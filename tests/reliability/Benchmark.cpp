@@ -31,6 +31,7 @@
 #include "tests/server/ServerTestSupport.h"
 #include "tests/support/ImportHook.h"
 #include "tests/support/TestRegistry.h"
+#include "tests/support/DriverTestSupport.h"
 
 namespace {
 
@@ -91,13 +92,6 @@ BOOL WINAPI InstantReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD rea
     std::memcpy(buffer, reply.data(), n);
     if (read != nullptr) *read = n;
     return TRUE;
-}
-
-IFocuser* NewFocuser() {
-    auto* object = StandaloneObject<CFocuser>::Create();
-    IFocuser* focuser = nullptr;
-    if (object != nullptr) object->QueryInterface(IID_IFocuser, reinterpret_cast<void**>(&focuser));
-    return focuser;
 }
 
 void Row(const char* what, double ms, int exchanges, const char* target) {

@@ -18,6 +18,7 @@
 #include "tests/reliability/ProcessCounts.h"
 #include "tests/support/NullModemControl.h"
 #include "tests/support/TestRegistry.h"
+#include "tests/support/DriverTestSupport.h"
 
 namespace {
 
@@ -49,24 +50,6 @@ public:
 };
 const bool g_registered = (testing::AddGlobalTestEnvironment(new PrintTable), true);
 
-std::string Narrow(BSTR text) {
-    std::string result;
-    if (text != nullptr) {
-        for (const OLECHAR* p = text; *p; ++p) result += static_cast<char>(*p);
-    }
-    return result;
-}
-
-std::string TakeDescription() {
-    IErrorInfo* info = nullptr;
-    if (GetErrorInfo(0, &info) != S_OK || info == nullptr) return std::string();
-    BSTR text = nullptr;
-    std::string description;
-    if (SUCCEEDED(info->GetDescription(&text))) description = Narrow(text);
-    SysFreeString(text);
-    info->Release();
-    return description;
-}
 
 // Open serial-port handles in this process: the emulator's own, and the
 // driver's while it is linked. (The count of all handles is no measure of the
@@ -74,12 +57,6 @@ std::string TakeDescription() {
 // its error source, leaves a handle open per call.)
 DWORD SerialHandles() { return processcounts::SerialHandles(); }
 
-IFocuser* NewFocuser() {
-    auto* object = StandaloneObject<CFocuser>::Create();
-    IFocuser* focuser = nullptr;
-    if (object != nullptr) object->QueryInterface(IID_IFocuser, reinterpret_cast<void**>(&focuser));
-    return focuser;
-}
 
 bool Linked(IFocuser* focuser) {
     VARIANT_BOOL link = VARIANT_FALSE;
@@ -154,7 +131,7 @@ Result Call(IFocuser* focuser, Member member) {
     if (result.hr == S_OK) {
         result.text = std::string("OK") + value;
     } else if (result.hr == DISP_E_EXCEPTION) {
-        result.text = "fail: " + TakeDescription();
+        result.text = "fail: " + TakeErrorInfo().description;
     } else {
         char code[32];
         std::snprintf(code, sizeof code, "hr 0x%08lx", static_cast<unsigned long>(result.hr));

@@ -27,6 +27,7 @@
 #include "tests/reliability/ProcessCounts.h"
 #include "tests/server/ServerTestSupport.h"
 #include "tests/support/TestRegistry.h"
+#include "tests/support/DriverTestSupport.h"
 
 namespace {
 
@@ -74,13 +75,6 @@ bool Report(const char* phase, const Usage& before, const Usage& after, double s
 
 double Seconds(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-IFocuser* NewFocuser() {
-    auto* object = StandaloneObject<CFocuser>::Create();
-    IFocuser* focuser = nullptr;
-    if (object != nullptr) object->QueryInterface(IID_IFocuser, reinterpret_cast<void**>(&focuser));
-    return focuser;
 }
 
 bool ConnectCycles(IFocuser* focuser, long count) {

@@ -143,32 +143,36 @@ std::optional<std::string> StringValue(HKEY root, const std::string& path, const
     return std::string(buffer);
 }
 
-std::vector<std::string> SubkeyNames(HKEY root, const std::string& path, REGSAM view) {
+namespace {
+
+// The names a registry enumeration call yields for one key, in order.
+template <class Enumerate>
+std::vector<std::string> Names(HKEY root, const std::string& path, REGSAM view, Enumerate enumerate) {
     std::vector<std::string> names;
     HKEY key = OpenKey(root, path, view);
     if (key == nullptr) return names;
     char name[256];
     for (DWORD i = 0;; ++i) {
         DWORD size = sizeof name;
-        if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        if (enumerate(key, i, name, &size) != ERROR_SUCCESS) break;
         names.emplace_back(name, size);
     }
     RegCloseKey(key);
     return names;
 }
 
+}  // namespace
+
+std::vector<std::string> SubkeyNames(HKEY root, const std::string& path, REGSAM view) {
+    return Names(root, path, view, [](HKEY key, DWORD i, char* name, DWORD* size) {
+        return RegEnumKeyExA(key, i, name, size, nullptr, nullptr, nullptr, nullptr);
+    });
+}
+
 std::vector<std::string> ValueNames(HKEY root, const std::string& path, REGSAM view) {
-    std::vector<std::string> names;
-    HKEY key = OpenKey(root, path, view);
-    if (key == nullptr) return names;
-    char name[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD size = sizeof name;
-        if (RegEnumValueA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        names.emplace_back(name, size);
-    }
-    RegCloseKey(key);
-    return names;
+    return Names(root, path, view, [](HKEY key, DWORD i, char* name, DWORD* size) {
+        return RegEnumValueA(key, i, name, size, nullptr, nullptr, nullptr, nullptr);
+    });
 }
 
 }  // namespace servertest

@@ -10,37 +10,18 @@
 #include "server/ComObject.h"
 #include "sim/FocuserSimulator.h"
 #include "tests/support/TestRegistry.h"
+#include "tests/support/DriverTestSupport.h"
 
 namespace {
 
 using Kind = ControllerEmulator::TraceEntry::Kind;
 
-double NowMs() {
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-// The description of the error information a failing member left.
-std::string ReportedError() {
-    std::string text;
-    IErrorInfo* info = nullptr;
-    if (GetErrorInfo(0, &info) != S_OK || info == nullptr) return "(no error information)";
-    BSTR description = nullptr;
-    if (SUCCEEDED(info->GetDescription(&description)) && description != nullptr) {
-        for (const OLECHAR* p = description; *p; ++p) text += static_cast<char>(*p);
-    }
-    SysFreeString(description);
-    info->Release();
-    return text;
-}
 
 #define EXPECT_FAILS_WITH(call, message)                       \
     do {                                                       \
         SetErrorInfo(0, nullptr);                              \
         EXPECT_EQ((call), DISP_E_EXCEPTION) << #call;          \
-        EXPECT_EQ(ReportedError(), message) << #call;          \
+        EXPECT_EQ(TakeErrorInfo().description, message) << #call;          \
     } while (0)
 
 class SimulatorDriverTest : public testing::Test {

@@ -10,17 +10,11 @@
 
 #include "link/SerialPort.h"
 #include "sim/FocuserSimulator.h"
+#include "tests/support/DriverTestSupport.h"
 
 namespace {
 
 using Kind = ControllerEmulator::TraceEntry::Kind;
-
-double NowMs() {
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 class SimulatorLineTest : public testing::Test {
 protected:

@@ -1,0 +1,46 @@
+#include "tests/support/DriverTestSupport.h"
+
+#include "driver/CFocuser.h"
+#include "server/ComObject.h"
+
+namespace {
+
+std::string Narrow(BSTR text) {
+    std::string result;
+    if (text != nullptr) {
+        for (const OLECHAR* p = text; *p; ++p) result += static_cast<char>(*p);
+    }
+    return result;
+}
+
+}  // namespace
+
+IFocuser* NewFocuser() {
+    auto* object = StandaloneObject<CFocuser>::Create();
+    IFocuser* focuser = nullptr;
+    if (object != nullptr) object->QueryInterface(IID_IFocuser, reinterpret_cast<void**>(&focuser));
+    return focuser;
+}
+
+ReportedError TakeErrorInfo() {
+    ReportedError reported;
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) != S_OK || info == nullptr) return reported;
+    reported.present = true;
+    BSTR text = nullptr;
+    if (SUCCEEDED(info->GetDescription(&text))) reported.description = Narrow(text);
+    SysFreeString(text);
+    text = nullptr;
+    if (SUCCEEDED(info->GetSource(&text))) reported.source = Narrow(text);
+    SysFreeString(text);
+    info->GetGUID(&reported.guid);
+    info->Release();
+    return reported;
+}
+
+double NowMs() {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
