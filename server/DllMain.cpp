@@ -7,6 +7,14 @@
 #include "server/Registration.h"
 #include "server/ServerModule.h"
 
+// The C++ runtime is linked in statically and keeps an emergency buffer for
+// exceptions thrown when memory runs out (some 70 KiB, taken from the C
+// runtime's heap as the DLL loads). It never gives it back by itself, so every
+// load and unload would leave one behind in the client's heap.
+namespace __gnu_cxx {
+void __freeres();
+}  // namespace __gnu_cxx
+
 namespace {
 CTavrilenApp theApp;
 }  // namespace
@@ -20,6 +28,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
         case DLL_PROCESS_DETACH:
             // A non-null reserved means the process is exiting, not FreeLibrary.
             theApp.ExitInstance(reserved != nullptr);
+            // Unloaded while the process goes on: nothing of ours runs again
+            // to throw, so the buffer goes back to the heap it came from.
+            if (reserved == nullptr) __gnu_cxx::__freeres();
             break;
         default:
             break;

@@ -5,6 +5,23 @@
 namespace {
 // The resource type of a template's dialog-init list.
 constexpr WORD kDialogInitType = 240;
+
+// A picture control of the template loads its bitmap itself as the dialog is
+// created. Whether the control deletes it again when it is destroyed differs
+// between systems, and where it does not, every dialog shown would leave a
+// bitmap behind. So the dialog takes each picture back as it closes (the
+// control hands over what it is asked to let go of) and deletes it, once, on
+// every system.
+BOOL CALLBACK ReleasePicture(HWND control, LPARAM) {
+    char className[8] = "";
+    GetClassNameA(control, className, sizeof className);
+    const LONG_PTR style = GetWindowLongPtrA(control, GWL_STYLE);
+    if (lstrcmpiA(className, "Static") == 0 && (style & SS_TYPEMASK) == SS_BITMAP) {
+        const LRESULT picture = SendMessageA(control, STM_SETIMAGE, IMAGE_BITMAP, 0);
+        if (picture != 0) DeleteObject(reinterpret_cast<HGDIOBJ>(picture));
+    }
+    return TRUE;
+}
 }  // namespace
 
 DialogWindow::DialogWindow(HINSTANCE resources, UINT templateId, HWND parent,
@@ -32,6 +49,7 @@ INT_PTR CALLBACK DialogWindow::DialogProc(HWND window, UINT message, WPARAM wPar
     // the dialog manager.
     auto* self = reinterpret_cast<DialogWindow*>(GetWindowLongPtrA(window, DWLP_USER));
     if (self == nullptr) return FALSE;
+    if (message == WM_DESTROY) EnumChildWindows(window, ReleasePicture, 0);
     if (message == WM_NCDESTROY) {
         self->m_window = nullptr;
         SetWindowLongPtrA(window, DWLP_USER, 0);

@@ -15,7 +15,7 @@
 #include "driver/CFocuser.h"
 #include "server/ComObject.h"
 #include "sim/ControllerEmulator.h"
-#include "tests/reliability/ProcessCounts.h"
+#include "tests/support/ProcessCounts.h"
 #include "tests/support/NullModemControl.h"
 #include "tests/support/TestRegistry.h"
 #include "tests/support/DriverTestSupport.h"

@@ -1,8 +1,9 @@
 // Long runs that would show a leak: connect/disconnect cycles and member calls
 // against an emulated controller over the null-modem, and create/release
 // cycles through the DLL's exports. Handle, GDI and USER counts must come back
-// to where they were after a warm-up; private bytes are printed and may grow
-// by a small tolerance (heap and Wine's own caches).
+// to where they were after a warm-up; the bytes in use in the process's heaps
+// and the private bytes are printed and may grow by a small tolerance (Wine's
+// own caches and tables).
 //
 //   soak [--cycles N] [--calls M] [--creates K] [--dialogs D]
 //
@@ -24,7 +25,8 @@
 #include "driver/CFocuser.h"
 #include "server/ComObject.h"
 #include "sim/ControllerEmulator.h"
-#include "tests/reliability/ProcessCounts.h"
+#include "tests/support/OwnDesktop.h"
+#include "tests/support/ProcessCounts.h"
 #include "tests/server/ServerTestSupport.h"
 #include "tests/support/TestRegistry.h"
 #include "tests/support/DriverTestSupport.h"
@@ -32,12 +34,15 @@
 namespace {
 
 constexpr SIZE_T kPrivateBytesTolerance = 1024 * 1024;
+constexpr SIZE_T kHeapBytesTolerance = 256 * 1024;
+constexpr char kDesktopName[] = "SoakDialogs";
 
 struct Usage {
     DWORD handles = 0;
     DWORD gdi = 0;
     DWORD user = 0;
     SIZE_T privateBytes = 0;
+    SIZE_T heapBytes = 0;
 };
 
 Usage Measure() {
@@ -48,6 +53,7 @@ Usage Measure() {
     usage.gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     usage.user = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
     usage.privateBytes = processcounts::PrivateBytes();
+    usage.heapBytes = processcounts::HeapBytesInUse();
     return usage;
 }
 
@@ -55,11 +61,13 @@ Usage Measure() {
 bool Report(const char* phase, const Usage& before, const Usage& after, double seconds) {
     const long long growth = static_cast<long long>(after.privateBytes) -
                              static_cast<long long>(before.privateBytes);
-    std::printf("%-28s handles %lu -> %lu  GDI %lu -> %lu  USER %lu -> %lu  private %.1f -> %.1f KiB (%+lld B)  %.1f s\n",
+    const long long heapGrowth = static_cast<long long>(after.heapBytes) - static_cast<long long>(before.heapBytes);
+    std::printf("%-28s handles %lu -> %lu  GDI %lu -> %lu  USER %lu -> %lu  private %.1f -> %.1f KiB (%+lld B)"
+                "  heap in use %+lld B  %.1f s\n",
                 phase, static_cast<unsigned long>(before.handles), static_cast<unsigned long>(after.handles),
                 static_cast<unsigned long>(before.gdi), static_cast<unsigned long>(after.gdi),
                 static_cast<unsigned long>(before.user), static_cast<unsigned long>(after.user),
-                before.privateBytes / 1024.0, after.privateBytes / 1024.0, growth, seconds);
+                before.privateBytes / 1024.0, after.privateBytes / 1024.0, growth, heapGrowth, seconds);
     std::fflush(stdout);
     bool ok = true;
     if (after.handles != before.handles) { std::printf("  LEAK: handles\n"); ok = false; }
@@ -68,6 +76,10 @@ bool Report(const char* phase, const Usage& before, const Usage& after, double s
     if (growth > static_cast<long long>(kPrivateBytesTolerance)) {
         std::printf("  LEAK: private bytes grew by more than %lu B\n",
                     static_cast<unsigned long>(kPrivateBytesTolerance));
+        ok = false;
+    }
+    if (heapGrowth > static_cast<long long>(kHeapBytesTolerance)) {
+        std::printf("  LEAK: heap in use grew by more than %lu B\n", static_cast<unsigned long>(kHeapBytesTolerance));
         ok = false;
     }
     return ok;
@@ -153,6 +165,11 @@ struct DialogCloser {
     }
 
     void Run() {
+        if (!owndesktop::Use(kDesktopName)) {
+            std::printf("the dialog closer cannot reach the soak's desktop\n");
+            std::fflush(stdout);
+            ExitProcess(1);
+        }
         auto waitingSince = std::chrono::steady_clock::now();
         while (!stop) {
             HWND dialog = nullptr;
@@ -197,6 +214,13 @@ int main(int argc, char** argv) {
     const long calls = Argument(argc, argv, "--calls", 100000);
     const long creates = Argument(argc, argv, "--creates", 1000);
     const long dialogs = Argument(argc, argv, "--dialogs", 0);
+    // The dialogs open on a desktop of the soak's own, made before anything
+    // can give this thread a window.
+    HDESK desktop = dialogs > 0 ? owndesktop::Create(kDesktopName) : nullptr;
+    if (dialogs > 0 && desktop == nullptr) {
+        std::printf("no desktop for the setup dialogs (error %lu)\n", GetLastError());
+        return 2;
+    }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
     testregistry::DeleteSettingsKey();
@@ -270,8 +294,8 @@ int main(int argc, char** argv) {
             while (closer.closed < closer.expected && Seconds(shown) < 2.0) Sleep(10);
             if (closer.closed == 0) {
                 // SetupDialog returns S_OK whether or not its window appeared.
-                std::printf("setup dialog: no window appeared (no display, or the dialog cannot be shown "
-                            "yet): its cycles are skipped\n");
+                std::printf("setup dialog: no window appeared (is there a display?)\n");
+                ok = false;
             } else {
                 before = Measure();
                 start = std::chrono::steady_clock::now();
@@ -291,6 +315,7 @@ int main(int argc, char** argv) {
 
     testregistry::DeleteSettingsKey();
     CoUninitialize();
+    if (desktop != nullptr) CloseDesktop(desktop);
     std::printf("soak: %s\n", ok ? "PASS" : "FAIL");
     return ok ? 0 : 1;
 }

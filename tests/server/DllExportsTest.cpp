@@ -4,6 +4,7 @@
 
 #include "driver/Focuser.h"
 #include "tests/server/ServerTestSupport.h"
+#include "tests/support/ProcessCounts.h"
 
 namespace {
 
@@ -193,6 +194,32 @@ TEST_F(DllExportsTest, AggregatedInstanceHandsItsFacesToTheOuterObject) {
     EXPECT_EQ(dll.CanUnloadNow(), S_FALSE) << "the aggregated instance holds a lock";
     outer.inner = nullptr;
     EXPECT_EQ(inner->Release(), 0u);
+}
+
+// Programs load the driver, use it and let COM unload it again, many times a
+// night: each round must give back what loading took from the client's heap.
+TEST(DllUnloadTest, LoadUseAndUnloadCyclesLeaveTheHeapAsTheyFoundIt) {
+    auto cycle = [] {
+        ServerDll dll;
+        ASSERT_TRUE(dll.Load());
+        IFocuser* focuser = nullptr;
+        ASSERT_EQ(dll.CreateInstance(nullptr, IID_IFocuser, reinterpret_cast<void**>(&focuser)), S_OK);
+        LONG maximum = 0;
+        EXPECT_EQ(focuser->get_MaxStep(&maximum), S_OK);
+        focuser->Release();
+        ASSERT_EQ(dll.CanUnloadNow(), S_OK);
+        dll.Unload();
+        ASSERT_EQ(GetModuleHandleW(servertest::Wide(servertest::DllPath()).c_str()), nullptr)
+            << "the DLL is still loaded: nothing here measures an unload";
+    };
+    for (int i = 0; i < 3; ++i) cycle();  // the system's own caches fill on first use
+    const SIZE_T before = processcounts::HeapBytesInUse();
+    constexpr int kCycles = 20;
+    for (int i = 0; i < kCycles; ++i) cycle();
+    const long long growth = static_cast<long long>(processcounts::HeapBytesInUse()) - static_cast<long long>(before);
+    // The system's own tables grow a few KiB now and then; a buffer left
+    // behind by every cycle shows as its size times twenty.
+    EXPECT_LT(growth, 16 * 1024) << growth / kCycles << " bytes per load and unload";
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 #include "sim/ControllerEmulator.h"
 #include "sim/FocuserModel.h"
 #include "tests/support/CrashReport.h"
+#include "tests/support/OwnDesktop.h"
 #include "tests/support/TestRegistry.h"
 #include "tests/support/WindowImage.h"
 
@@ -38,19 +39,10 @@ constexpr UINT kSendTimeoutMs = 5000;
 
 // --- A desktop of the tests' own ----------------------------------------------
 
-// The dialogs open on a desktop of this program's own (see main). Wine
-// serves each desktop from a helper process that the first window on it
-// starts, with the display of the program that started it. The shared
-// default desktop may have been started by an earlier test program that had
-// no display; a process whose first window lands there can show none at all.
+// The dialogs open on a desktop of this program's own (see main).
 constexpr char kDesktopName[] = "SetupDialogTests";
 
-// Moves the calling thread, which must have no window yet, to that desktop.
-// Each thread gets a handle of its own: the thread's end may close it.
-bool UseOwnDesktop() {
-    HDESK desktop = OpenDesktopA(kDesktopName, 0, FALSE, GENERIC_ALL);
-    return desktop != nullptr && SetThreadDesktop(desktop);
-}
+bool UseOwnDesktop() { return owndesktop::Use(kDesktopName); }
 
 // --- Counting the dialogs the dialog thread opens -------------------------------
 
@@ -392,6 +384,23 @@ TEST_F(SetupDialogTest, OpensWithTheStoredSettingsAndTheCommandsDisabledWhenUnli
     emulator.Stop();
 }
 
+// The emblem is loaded with each dialog; a night of setup dialogs must not
+// leave one bitmap behind per dialog.
+TEST_F(SetupDialogTest, TheEmblemIsShownWhileOpenAndDeletedWithTheDialog) {
+    HGDIOBJ emblem = nullptr;
+    ShowDialog([&] { m_focuser->SetupDialog(); }, [&](User& user, HWND dialog) {
+        for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            if (ClassOf(child) == "Static" && (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP) {
+                emblem = reinterpret_cast<HGDIOBJ>(SendMessageA(child, STM_GETIMAGE, IMAGE_BITMAP, 0));
+            }
+        }
+        user.Check(emblem != nullptr && GetObjectType(emblem) == OBJ_BITMAP, "no emblem is shown");
+        user.Close(dialog, IDCANCEL);
+    });
+    ASSERT_NE(emblem, nullptr);
+    EXPECT_EQ(GetObjectType(emblem), 0u) << "the emblem's bitmap outlived the dialog";
+}
+
 TEST_F(SetupDialogTest, ThePortListHoldsCom1ToCom32AndOkSavesTheChosenIndex) {
     testregistry::StoreSettings(31, 20000, "1.270000", 1);
     ShowDialog([&] { m_focuser->SetupDialog(); }, [&](User& user, HWND dialog) {
@@ -622,8 +631,8 @@ TEST_F(LinkedSetupDialogTest, LettersInTheStepSizeStopEveryActionAtOnePrompt) {
 int main(int argc, char** argv) {
     InstallCrashReport();
     testing::InitGoogleTest(&argc, argv);
-    HDESK desktop = CreateDesktopA(kDesktopName, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-    if (desktop == nullptr || !UseOwnDesktop()) {
+    HDESK desktop = owndesktop::Create(kDesktopName);
+    if (desktop == nullptr) {
         std::fprintf(stderr, "no desktop for the dialog tests (error %lu)\n", GetLastError());
         return 1;
     }

@@ -1,8 +1,10 @@
 #pragma once
-// The process's open handles and memory, as the soak and the fault matrix
-// compare them before and after. Wine answers GetProcessHandleCount with 0 and
-// leaves PrivateUsage at 0, so both fall back to what it does report: the
-// handle values that are valid, and the page-file usage or working set.
+// The process's open handles and memory, as the soak, the fault matrix and the
+// unload test compare them before and after. Wine answers GetProcessHandleCount
+// with 0 and leaves PrivateUsage at 0, so both fall back to what it does
+// report: the handle values that are valid, and the page-file usage or working
+// set. The bytes allocated from the process's heaps are counted block by block:
+// a leaked buffer shows there even before its pages are touched.
 #include <windows.h>
 #include <psapi.h>
 
@@ -45,6 +47,21 @@ inline SIZE_T PrivateBytes() {
     if (memory.PrivateUsage != 0) return memory.PrivateUsage;
     if (memory.PagefileUsage != 0) return memory.PagefileUsage;
     return memory.WorkingSetSize;
+}
+
+inline SIZE_T HeapBytesInUse() {
+    HANDLE heaps[256];
+    const DWORD count = GetProcessHeaps(256, heaps);
+    SIZE_T inUse = 0;
+    for (DWORD i = 0; i < count && i < 256; ++i) {
+        if (!HeapLock(heaps[i])) continue;
+        PROCESS_HEAP_ENTRY entry = {};
+        while (HeapWalk(heaps[i], &entry)) {
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) inUse += entry.cbData;
+        }
+        HeapUnlock(heaps[i]);
+    }
+    return inUse;
 }
 
 }  // namespace processcounts
