@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# The full soak: 10,000 connect/disconnect cycles, 100,000 member calls while
+# The fault matrix, then the full soak. The matrix puts every controller fault
+# under every member that talks to the controller and prints its table. The
+# soak makes 10,000 connect/disconnect cycles, 100,000 member calls while
 # linked, 1,000 create/release cycles through the DLL's exports and, when Xvfb
-# is there, 200 open/close cycles of the setup dialog; prints the handle,
+# is there, 200 open/close cycles of the setup dialog; it prints the handle,
 # GDI/USER and memory figures and fails if a count does not come back.
-# (ctest runs a short version as soak_short.) Takes about half an hour.
+# (ctest runs both: the matrix whole, the soak as soak_short.) Takes about half
+# an hour.
 #
 #   scripts/soak.sh [soak arguments...]    e.g. --cycles 1000 --calls 10000
 #
@@ -25,6 +28,11 @@ cleanup() {
 trap cleanup EXIT
 "$here/scripts/wine-fixture.sh" start "$win" win64 "$loader" "$build/native/nullmodem"
 
+echo "== fault matrix"
+matrix=0
+"$here/scripts/wine-run.sh" "$win" "$loader" "$win/fault_matrix_tests.exe" --gtest_brief=1 || matrix=$?
+
+echo "== soak"
 args=(--cycles 10000 --calls 100000 --creates 1000)
 [ $# -gt 0 ] && args=("$@")
 run=("$here/scripts/wine-run.sh" "$win" "$loader")
@@ -38,4 +46,7 @@ else
   echo "soak: no Xvfb display: the setup dialog cycles are skipped"
 fi
 # Generous: the full run takes about 30 min on a 2-core machine.
-timeout 7200 "${run[@]}" "$win/soak.exe" "${args[@]}"
+soak=0
+timeout 7200 "${run[@]}" "$win/soak.exe" "${args[@]}" || soak=$?
+echo "fault matrix: $([ $matrix -eq 0 ] && echo PASS || echo FAIL)  soak: $([ $soak -eq 0 ] && echo PASS || echo FAIL)"
+[ $matrix -eq 0 ] && [ $soak -eq 0 ]

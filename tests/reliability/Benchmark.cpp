@@ -196,10 +196,35 @@ void Paced(IFocuser* focuser, ControllerEmulator& emulator, int count, double un
     emulator.SetPaced(false);
 }
 
+// The registry calls a settings load cannot do without, made directly: open
+// (or create) the key as the driver does, read the four values, close it.
+void BareRegistryLoad() {
+    REGSAM access = KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE;
+#ifdef _WIN64
+    access |= KEY_WOW64_32KEY;
+#endif
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, nullptr, 0, access, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS) {
+        return;
+    }
+    for (const char* name : {settingstext::kPortIndexName, settingstext::kMaxPositionName,
+                             settingstext::kStepSizeName, settingstext::kSpeedName}) {
+        char buffer[257] = {};
+        DWORD size = 256;
+        RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
+    }
+    RegCloseKey(key);
+}
+
 void SettingsLoad(int count) {
     std::printf("\nSettings:\n");
     volatile long sink = 0;
-    Row("LoadSettings", Time(count, [&] { sink = sink + LoadSettings().MaxPosition; }), 0, "target <= 0.1 ms");
+    const double load = Time(count, [&] { sink = sink + LoadSettings().MaxPosition; });
+    const double registry = Time(count, BareRegistryLoad);
+    Row("LoadSettings", load, 0, "target <= 0.1 ms");
+    Row("its six registry calls alone", registry, 0, "the system's share");
+    Row("the driver's own part", load > registry ? load - registry : 0.0, 0, "");
 }
 
 void Dispatch(int count) {
