@@ -35,7 +35,9 @@ target_compile_options(focuser_core PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${FOCUSER_
 target_link_libraries(focuser_core PUBLIC focuser_protocol ole32 oleaut32 uuid advapi32 user32 gdi32)
 
 # --- The DLL -------------------------------------------------------------------
-add_library(focuser_dll SHARED server/DllMain.cpp resources/TavrilenFocuser.rc)
+# The runtime's thread primitives are the DLL's own objects, not a library's,
+# so that they are linked before the runtime asks for them.
+add_library(focuser_dll SHARED server/DllMain.cpp server/RuntimeThreads.cpp resources/TavrilenFocuser.rc)
 # The resource script finds its pieces (and the generated type library) here.
 set_property(SOURCE resources/TavrilenFocuser.rc APPEND PROPERTY INCLUDE_DIRECTORIES
   ${CMAKE_SOURCE_DIR}/resources ${CMAKE_SOURCE_DIR} ${IDL_OUT})

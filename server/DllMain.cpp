@@ -5,6 +5,7 @@
 
 #include "server/CTavrilenApp.h"
 #include "server/Registration.h"
+#include "server/RuntimeThreads.h"
 #include "server/ServerModule.h"
 
 // The C++ runtime is linked in statically and keeps an emergency buffer for
@@ -29,8 +30,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
             // A non-null reserved means the process is exiting, not FreeLibrary.
             theApp.ExitInstance(reserved != nullptr);
             // Unloaded while the process goes on: nothing of ours runs again
-            // to throw, so the buffer goes back to the heap it came from.
-            if (reserved == nullptr) __gnu_cxx::__freeres();
+            // to throw, so the buffer goes back to the heap it came from, and
+            // the runtime's thread-local keys go back to the process.
+            if (reserved == nullptr) {
+                __gnu_cxx::__freeres();
+                ReleaseRuntimeThreads();
+            }
             break;
         default:
             break;

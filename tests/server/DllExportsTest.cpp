@@ -197,8 +197,9 @@ TEST_F(DllExportsTest, AggregatedInstanceHandsItsFacesToTheOuterObject) {
 }
 
 // Programs load the driver, use it and let COM unload it again, many times a
-// night: each round must give back what loading took from the client's heap.
-TEST(DllUnloadTest, LoadUseAndUnloadCyclesLeaveTheHeapAsTheyFoundIt) {
+// night: each round must give back what loading took from the client's heap,
+// its handles and its thread-local slots (the process has about a thousand).
+TEST(DllUnloadTest, LoadUseAndUnloadCyclesGiveBackHeapHandlesAndSlots) {
     auto cycle = [] {
         ServerDll dll;
         ASSERT_TRUE(dll.Load());
@@ -212,14 +213,24 @@ TEST(DllUnloadTest, LoadUseAndUnloadCyclesLeaveTheHeapAsTheyFoundIt) {
         ASSERT_EQ(GetModuleHandleW(servertest::Wide(servertest::DllPath()).c_str()), nullptr)
             << "the DLL is still loaded: nothing here measures an unload";
     };
+    // The lowest free slot: it moves up if a cycle keeps one.
+    auto freeSlot = [] {
+        const DWORD slot = TlsAlloc();
+        TlsFree(slot);
+        return slot;
+    };
     for (int i = 0; i < 3; ++i) cycle();  // the system's own caches fill on first use
-    const SIZE_T before = processcounts::HeapBytesInUse();
+    const SIZE_T heapBefore = processcounts::HeapBytesInUse();
+    const DWORD handlesBefore = processcounts::Handles();
+    const DWORD slotBefore = freeSlot();
     constexpr int kCycles = 20;
     for (int i = 0; i < kCycles; ++i) cycle();
-    const long long growth = static_cast<long long>(processcounts::HeapBytesInUse()) - static_cast<long long>(before);
+    const long long growth = static_cast<long long>(processcounts::HeapBytesInUse()) - static_cast<long long>(heapBefore);
     // The system's own tables grow a few KiB now and then; a buffer left
     // behind by every cycle shows as its size times twenty.
     EXPECT_LT(growth, 16 * 1024) << growth / kCycles << " bytes per load and unload";
+    EXPECT_LE(processcounts::Handles(), handlesBefore + 2) << "handles left behind by loads and unloads";
+    EXPECT_EQ(freeSlot(), slotBefore) << "thread-local slots left behind by loads and unloads";
 }
 
 }  // namespace
