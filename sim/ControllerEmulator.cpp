@@ -128,6 +128,7 @@ void ControllerEmulator::Stop() {
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_injected.clear();
+    m_unsent = 0;  // a stopped emulator sends nothing more
 }
 
 void ControllerEmulator::SetResponder(Responder responder) {
@@ -142,6 +143,7 @@ void ControllerEmulator::SetTraceSink(std::function<void(const TraceEntry&)> sin
 void ControllerEmulator::Inject(const std::string& bytes) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_injected.push_back(bytes);
+    ++m_unsent;
 }
 
 std::vector<ControllerEmulator::Frame> ControllerEmulator::Frames() const {
@@ -176,6 +178,13 @@ bool ControllerEmulator::WaitForTrace(size_t count, unsigned timeoutMs) const {
     std::unique_lock<std::mutex> lock(m_mutex);
     return m_arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                               [&] { return m_trace.size() >= count; });
+}
+
+bool ControllerEmulator::WaitUntilSent(unsigned timeoutMs) const {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    // Each transmission is counted out before it is recorded, and recording
+    // takes the lock and then wakes the waiters, so no wake-up is missed.
+    return m_arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_unsent == 0; });
 }
 
 void ControllerEmulator::SetReadWait(DWORD ms) {
@@ -236,8 +245,12 @@ void ControllerEmulator::Complete(const std::string& bytes, double atMs) {
 
     const Response response = responder(bytes, atMs);
     const double replyMs = atMs + response.delayMs;
-    if (!response.bytes.empty()) Queue(replyMs, response.bytes, TraceEntry::Kind::Reply);
+    if (!response.bytes.empty()) {
+        ++m_unsent;
+        Queue(replyMs, response.bytes, TraceEntry::Kind::Reply);
+    }
     if (!response.unasked.empty()) {
+        ++m_unsent;
         Queue(replyMs + response.unaskedDelayMs, response.unasked, TraceEntry::Kind::Unasked);
     }
 }
@@ -274,6 +287,7 @@ void ControllerEmulator::SendDue(double nowMs) {
         m_outLineMs = endMs;
         const TraceEntry entry{endMs, t.kind, t.bytes};
         m_outgoing.erase(m_outgoing.begin());
+        --m_unsent;
         Record(entry);
     }
 }

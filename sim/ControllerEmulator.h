@@ -105,6 +105,9 @@ public:
     bool WaitForFrames(size_t count, unsigned timeoutMs) const;
     // Waits until the trace holds at least count entries; false on time-out.
     bool WaitForTrace(size_t count, unsigned timeoutMs) const;
+    // Waits until every reply, unasked message and injected byte due so far
+    // has been written to the line; false on time-out.
+    bool WaitUntilSent(unsigned timeoutMs) const;
 
     double NowMs() const;
 
@@ -132,6 +135,8 @@ private:
     std::atomic<bool> m_paced{false};
     std::atomic<bool> m_keepHistory{true};
     std::atomic<size_t> m_frameCount{0};
+    // Transmissions queued or injected and not yet written in full.
+    std::atomic<size_t> m_unsent{0};
     LARGE_INTEGER m_start = {};
     LARGE_INTEGER m_frequency = {};
 

@@ -355,6 +355,16 @@ std::string Bridge::Execute(const std::string& line) {
     if (words.empty()) return "error empty command";
     const std::string& verb = words[0];
     if (verb == "ping" && words.size() == 1) return "ok";
+    if (verb == "drain" && words.size() == 1) {
+        // Whatever was written on any port before this command arrived is
+        // readable at its terminal now: move it across before answering.
+        bool moved = true;
+        for (auto& side : m_sides) {
+            if (side->Plugged()) Pump(*side);
+        }
+        for (auto& side : m_sides) moved = moved && side->backlog.empty();
+        return moved ? "ok" : "error backlog";
+    }
     if ((verb == "plug" || verb == "unplug") && words.size() == 2) {
         Side* side = Find(PortName(words[1]));
         if (!side) return "error no such port";
@@ -460,6 +470,7 @@ void Usage(FILE* out) {
         "\n"
         "Control commands, one per line, one reply line each (\"ok\" or \"error ...\"):\n"
         "  ping           answers ok\n"
+        "  drain          answers once every byte written so far has crossed\n"
         "  unplug comN    the port vanishes: open handles fail, opening it fails\n"
         "  plug comN      the port is back, on a fresh terminal\n"
         "\n"

@@ -223,7 +223,8 @@ std::vector<Fault> Faults() {
                           });
                       },
                       [](ControllerEmulator& e) {
-                          Sleep(600);  // let the late replies land
+                          // The late replies are in before the next cell.
+                          EXPECT_TRUE(e.WaitUntilSent(2000) && nullmodem::Drain());
                           Restore(e);
                       },
                       [](Member m) { return m == Member::Move ? Answer(m) : NoAnswer(m); },
@@ -257,7 +258,8 @@ std::vector<Fault> Faults() {
                           Restore(e);
                           e.Inject("FD0009999");
                           e.Inject("FT099.00#");
-                          Sleep(100);  // on the driver's side of the line before the call
+                          // On the driver's side before the call.
+                          EXPECT_TRUE(e.WaitUntilSent(1000) && nullmodem::Drain());
                       },
                       Restore, Answer, [](Member) { return true; }});
     faults.push_back({"port vanishes",

@@ -9,6 +9,7 @@
 #include "driver/CFocuser.h"
 #include "server/ComObject.h"
 #include "sim/FocuserSimulator.h"
+#include "tests/support/NullModemControl.h"
 #include "tests/support/TestRegistry.h"
 #include "tests/support/DriverTestSupport.h"
 
@@ -190,7 +191,8 @@ TEST_F(SimulatorDriverTest, RepliesSlowerThanTheReadWindowFailAndAreDiscardedLat
     EXPECT_TRUE(Linked());
 
     SetFault(Fault::None);
-    Sleep(DefaultFaultAmount(Fault::Slow) + 200);  // the late replies land between exchanges
+    // The late reply lands between exchanges.
+    ASSERT_TRUE(simulator->Line().WaitUntilSent(DefaultFaultAmount(Fault::Slow) + 2000) && nullmodem::Drain());
     EXPECT_EQ(Position(), 10000);
     float temperature = 0;
     EXPECT_EQ(focuser->get_Temperature(&temperature), S_OK);
@@ -238,11 +240,12 @@ TEST_F(SimulatorDriverTest, BytesArrivingUnaskedBetweenExchangesAreDiscarded) {
     SimulatorSettings settings;
     settings.fault = {Fault::Chatter, 5};
     StartLinked(settings);
-    for (int i = 0; i < 5; ++i) {
-        Sleep(60);  // the chatter after the last reply is in by now
+    for (size_t i = 0; i < 5; ++i) {
+        // Every command so far (two to connect, one a read) answered and
+        // followed by its chatter, and all of it across the line: in, out, unasked.
+        ASSERT_TRUE(simulator->Line().WaitForTrace(3 * (2 + i), 1000) && nullmodem::Drain());
         EXPECT_EQ(Position(), 10000) << "read " << i;
     }
-    ASSERT_TRUE(simulator->Line().WaitForTrace(3, 1000));
     EXPECT_GE(RepliesTraced(Kind::Unasked), 5u);
 }
 

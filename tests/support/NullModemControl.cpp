@@ -142,4 +142,6 @@ bool Plug(const char* port) { return ValidPort(port) && Command(std::string("plu
 
 bool Available() { return Command("ping"); }
 
+bool Drain() { return Command("drain"); }
+
 }  // namespace nullmodem

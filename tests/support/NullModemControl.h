@@ -17,5 +17,8 @@ bool Unplug(const char* port);
 bool Plug(const char* port);
 // Whether a bridge answers at all; tests that need one skip without it.
 bool Available();
+// Returns once every byte written on any port before the call has reached the
+// far end's receive queue.
+bool Drain();
 
 }  // namespace nullmodem
