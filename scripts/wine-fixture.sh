@@ -38,31 +38,8 @@ export WINEPREFIX=$prefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
-# Is PID a null-modem bridge? A pid file from a crashed run may name a process
-# that has since been reused for something else, which must not be touched.
-is_bridge() {
-  local exe
-  exe=$(readlink "/proc/$1/exe" 2>/dev/null) || return 1
-  [ "$(basename "${exe% (deleted)}")" = nullmodem ]
-}
-
-stop_bridge() {
-  [ -f "$pid_file" ] || return 0
-  local pid
-  pid=$(tr -dc 0-9 <"$pid_file")
-  if [ -n "$pid" ] && is_bridge "$pid"; then
-    kill -TERM "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do
-      is_bridge "$pid" || break
-      sleep 0.1
-    done
-    if is_bridge "$pid"; then
-      echo "wine-fixture: the bridge (pid $pid) ignored SIGTERM; killing it" >&2
-      kill -KILL "$pid" 2>/dev/null || true
-    fi
-  fi
-  rm -f "$pid_file" "$control_file"
-}
+. "$(dirname "$0")/fixture-process.sh"
+stop_bridge() { stop_fixture_process "$pid_file" nullmodem "$control_file"; }
 
 stop_server() {  # wineserver binary
   timeout 30 "$1" -k >/dev/null 2>&1 || true

@@ -35,28 +35,8 @@ display_file=$build/xvfb.display
 pid_file=$build/xvfb.pid
 log_file=$build/xvfb.log
 
-# Is PID an Xvfb? A pid file from a crashed run may name a process that has
-# since been reused for something else, which must not be touched.
-is_xvfb() {
-  local exe
-  exe=$(readlink "/proc/$1/exe" 2>/dev/null) || return 1
-  [ "$(basename "${exe% (deleted)}")" = Xvfb ]
-}
-
-stop_xvfb() {
-  [ -f "$pid_file" ] || return 0
-  local pid
-  pid=$(tr -dc 0-9 <"$pid_file")
-  if [ -n "$pid" ] && is_xvfb "$pid"; then
-    kill -TERM "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do
-      is_xvfb "$pid" || break
-      sleep 0.1
-    done
-    is_xvfb "$pid" && kill -KILL "$pid" 2>/dev/null || true
-  fi
-  rm -f "$pid_file" "$display_file"
-}
+. "$(dirname "$0")/fixture-process.sh"
+stop_xvfb() { stop_fixture_process "$pid_file" Xvfb "$display_file"; }
 
 case $action in
 start)
@@ -89,7 +69,7 @@ run)
   [ $# -ge 1 ] || usage
   [ -s "$display_file" ] || fail "no display for $build (run: $0 start $build)"
   pid=$(tr -dc 0-9 <"$pid_file" 2>/dev/null || true)
-  [ -n "$pid" ] && is_xvfb "$pid" || fail "the Xvfb of $build is not running"
+  [ -n "$pid" ] && runs_program "$pid" Xvfb || fail "the Xvfb of $build is not running"
   DISPLAY=$(cat "$display_file")
   export DISPLAY
   exec "$@"
