@@ -5,17 +5,15 @@
 #
 #   scripts/benchmark.sh [--quick]
 #
-# Build folder: $FOCUSER_BUILD_DIR (default build/); the 64-bit build is run.
+# Build folder: $FOCUSER_BUILD_DIR (default build/); the 64-bit build is run,
+# or the 32-bit one with FOCUSER_BITS=32.
 set -euo pipefail
-here=$(cd "$(dirname "$0")/.." && pwd)
-build=${FOCUSER_BUILD_DIR:-$here/build}
-win=$build/win64
-loader=/usr/lib/wine/wine64
+. "$(dirname "$0")/select-build.sh"
 
 "$here/scripts/build.sh"
 
 trap '"$here/scripts/wine-fixture.sh" stop "$win" || true' EXIT
-"$here/scripts/wine-fixture.sh" start "$win" win64 "$loader" "$build/native/nullmodem"
+"$here/scripts/wine-fixture.sh" start "$win" "$arch" "$loader" "$build/native/nullmodem"
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $("$loader" --version)"
 timeout 1200 "$here/scripts/wine-run.sh" "$win" "$loader" "$win/benchmark.exe" "$@"

@@ -10,13 +10,10 @@
 #
 #   scripts/soak.sh [soak arguments...]    e.g. --cycles 1000 --calls 10000
 #
-# Build folder: $FOCUSER_BUILD_DIR (default build/). Only the 64-bit build is
-# run: it is the one every machine here can execute.
+# Build folder: $FOCUSER_BUILD_DIR (default build/); the 64-bit build is run,
+# or the 32-bit one with FOCUSER_BITS=32.
 set -euo pipefail
-here=$(cd "$(dirname "$0")/.." && pwd)
-build=${FOCUSER_BUILD_DIR:-$here/build}
-win=$build/win64
-loader=/usr/lib/wine/wine64
+. "$(dirname "$0")/select-build.sh"
 
 "$here/scripts/build.sh"
 
@@ -26,7 +23,7 @@ cleanup() {
   "$here/scripts/wine-fixture.sh" stop "$win" || true
 }
 trap cleanup EXIT
-"$here/scripts/wine-fixture.sh" start "$win" win64 "$loader" "$build/native/nullmodem"
+"$here/scripts/wine-fixture.sh" start "$win" "$arch" "$loader" "$build/native/nullmodem"
 
 echo "== fault matrix"
 matrix=0
