@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Installs, uses and removes the driver with its Windows installer, silently,
-# in a fresh 64-bit Wine prefix of its own (BUILD/installer-prefix), so that
-# nothing it registers can meet the other tests' registrations.
+# in a fresh Wine prefix of its own (BUILD/installer-prefix), so that nothing
+# it registers can meet the other tests' registrations.
 #
 #   installer-test.sh --build DIR --installer EXE --view 32|64 --dll32 FILE --dll64 FILE
 #                     --script VBS [--sim FILE] [--guide FILE] [--dll32-registered]
+#                     [--machine 32|64]
 #
 # --view is the registry view the installer keeps its own entry in: 32 for the
 # shipped 32-bit installer, 64 for its 64-bit build. --dll32-registered says the
 # installer registers the 32-bit DLL too (only where 32-bit programs can run).
+# --machine 32 makes the prefix a 32-bit Windows (default 64): there only the
+# 32-bit DLL is installed, and the registry has a single view.
 #
 # The session: a first install on a clean machine; the driver created by ProgID
 # from a 64-bit script; a setting changed; a second install over the first; a
@@ -16,11 +19,11 @@
 set -u
 
 usage() {
-  echo "usage: $0 --build DIR --installer EXE --view 32|64 --dll32 FILE --dll64 FILE --script VBS [--sim FILE] [--guide FILE] [--dll32-registered]" >&2
+  echo "usage: $0 --build DIR --installer EXE --view 32|64 --dll32 FILE --dll64 FILE --script VBS [--sim FILE] [--guide FILE] [--dll32-registered] [--machine 32|64]" >&2
   exit 2
 }
 
-build= installer= view= dll32= dll64= script= sim= guide= dll32_registered=no
+build= installer= view= dll32= dll64= script= sim= guide= dll32_registered=no machine=64
 while [ $# -gt 0 ]; do
   case $1 in
     --build) build=$2; shift 2 ;;
@@ -32,11 +35,13 @@ while [ $# -gt 0 ]; do
     --sim) sim=$2; shift 2 ;;
     --guide) guide=$2; shift 2 ;;
     --dll32-registered) dll32_registered=yes; shift ;;
+    --machine) machine=$2; shift 2 ;;
     *) usage ;;
   esac
 done
 [ -n "$build" ] && [ -n "$installer" ] && [ -n "$dll32" ] && [ -n "$dll64" ] && [ -n "$script" ] || usage
 case $view in 32|64) ;; *) usage ;; esac
+case $machine in 32|64) ;; *) usage ;; esac
 for f in "$installer" "$dll32" "$dll64" "$script" ${sim:+"$sim"} ${guide:+"$guide"}; do
   [ -f "$f" ] || { echo "installer-test: no file $f" >&2; exit 1; }
 done
@@ -47,16 +52,23 @@ logs=$build/installer-test-logs
 export WINEPREFIX=$prefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINELOADER=/usr/lib/wine/wine64
-export WINESERVER=/usr/lib/wine/wineserver64
+if [ "$machine" = 64 ]; then
+  export WINELOADER=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64
+  program_files='C:\Program Files (x86)'
+else
+  export WINELOADER=/usr/lib/wine/wine WINESERVER=/usr/lib/wine/wineserver32
+  program_files='C:\Program Files'
+  # One registry, and a 32-bit installer that registers the 32-bit DLL itself.
+  view=32 dll32_registered=yes
+fi
 wine=$WINELOADER
 
 clsid='{3c9e52a1-7d4b-4f08-9b61-5e2a0d47c8f3}'
 libid='{A71D2C94-6B3E-4E05-92F7-1D84B3C65E20}'
 profile='HKLM\Software\ASCOM\Focuser Drivers\Tavrilen.Focuser'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\TavrilenFocuser'
-install_dir_win='C:\Program Files (x86)\Tavrilen Focuser'
-install_dir=$prefix/drive_c/Program\ Files\ \(x86\)/Tavrilen\ Focuser
+install_dir_win="$program_files\\Tavrilen Focuser"
+install_dir=$prefix/drive_c/${program_files#C:\\}/Tavrilen\ Focuser
 
 failures=0
 server_started=no
@@ -110,17 +122,20 @@ run() {  # seconds program [args...]
   timeout -k 5 "$seconds" "$wine" "$@" >"$out" 2>&1 </dev/null
 }
 
+# The registry view VIEW as reg.exe is told it; a 32-bit Windows has one view.
+view_flag() { [ "$machine" = 64 ] && echo "/reg:$1" || echo "/reg:32"; }
+
 # reg_value VIEW KEY [NAME]: prints the data of a value (the default value
 # without NAME); fails when the key or the value is missing.
 reg_value() {
   local name_args=(/ve)
   [ $# -ge 3 ] && name_args=(/v "$3")
-  run 60 reg query "$2" "${name_args[@]}" "/reg:$1" || return 1
+  run 60 reg query "$2" "${name_args[@]}" "$(view_flag "$1")" || return 1
   tr -d '\r' <"$out" | grep -m1 '    REG_' | sed 's/^.*    REG_[A-Z_]*    //'
 }
 
 key_exists() {  # VIEW KEY
-  run 60 reg query "$2" "/reg:$1"
+  run 60 reg query "$2" "$(view_flag "$1")"
 }
 
 expect_value() {  # WHAT VIEW KEY NAME EXPECTED ('' NAME for the default value)
@@ -185,29 +200,36 @@ install() {  # what
 
 expect_installed() {
   expect_same_file TavrilenFocuser.dll "$dll32"
-  expect_same_file TavrilenFocuser64.dll "$dll64"
   [ -n "$sim" ] && expect_same_file FocuserSim.exe "$sim"
   [ -n "$guide" ] && expect_same_file "User Guide.md" "$guide"
   [ -f "$install_dir/Uninstall.exe" ] && pass "installed Uninstall.exe" ||
     fail "installed Uninstall.exe is missing"
 
-  # The 64-bit DLL's class registration, in the 64-bit view.
   local class="HKLM\\Software\\Classes\\CLSID\\$clsid"
-  expect_path_value "64-bit class server" 64 "$class\\InprocServer32" '' \
-    "$install_dir_win\\TavrilenFocuser64.dll"
-  expect_value "64-bit threading model" 64 "$class\\InprocServer32" ThreadingModel Apartment
+  if [ "$machine" = 64 ]; then
+    # The 64-bit DLL's class registration, in the 64-bit view.
+    expect_same_file TavrilenFocuser64.dll "$dll64"
+    expect_path_value "64-bit class server" 64 "$class\\InprocServer32" '' \
+      "$install_dir_win\\TavrilenFocuser64.dll"
+    expect_value "64-bit threading model" 64 "$class\\InprocServer32" ThreadingModel Apartment
+    expect_key "64-bit type library" 64 "HKCR\\TypeLib\\$libid\\1.0\\0\\win64"
+  elif [ -e "$install_dir/TavrilenFocuser64.dll" ]; then
+    fail "the 64-bit DLL is installed on a 32-bit Windows"
+  else
+    pass "no 64-bit DLL on a 32-bit Windows"
+  fi
   expect_value "ProgID" 64 'HKCR\Tavrilen.Focuser\CLSID' '' "$clsid"
   expect_value "current version" 64 'HKCR\Tavrilen.Focuser\CurVer' '' Tavrilen.Focuser.1
-  expect_key "64-bit type library" 64 "HKCR\\TypeLib\\$libid\\1.0\\0\\win64"
   if [ "$dll32_registered" = yes ]; then
     expect_path_value "32-bit class server" 32 "$class\\InprocServer32" '' \
       "$install_dir_win\\TavrilenFocuser.dll"
+    expect_value "32-bit threading model" 32 "$class\\InprocServer32" ThreadingModel Apartment
     expect_key "32-bit type library" 32 "HKCR\\TypeLib\\$libid\\1.0\\0\\win32"
   fi
 
   # The profile key in the 32-bit view only, named by registration.
   expect_value "profile key named for the Chooser" 32 "$profile" '' Tavrilen
-  expect_no_key "no profile key in the 64-bit view" 64 "$profile"
+  [ "$machine" = 64 ] && expect_no_key "no profile key in the 64-bit view" 64 "$profile"
 
   expect_value "uninstall entry" "$view" "$uninstall_key" DisplayName \
     "Tavrilen Astrograph Focuser driver"
@@ -221,8 +243,8 @@ mkdir -p "$logs"
 # --- A fresh prefix, as a clean machine ---------------------------------------
 stop_server
 rm -rf -- "${build:?}/installer-prefix"
-echo "installer-test: creating the win64 prefix $prefix"
-WINEARCH=win64 timeout -k 5 180 "$wine" wineboot -i >"$logs/wineboot.log" 2>&1 </dev/null ||
+echo "installer-test: creating the win$machine prefix $prefix"
+WINEARCH=win$machine timeout -k 5 180 "$wine" wineboot -i >"$logs/wineboot.log" 2>&1 </dev/null ||
   fatal "wineboot could not make the prefix (log: $logs/wineboot.log)"
 stop_server
 [ -f "$prefix/system.reg" ] || fatal "wineboot made no registry in $prefix"
@@ -248,7 +270,7 @@ run 60 reg add "$profile" /v MaxPosition /t REG_SZ /d 12345 /f /reg:32 || fail "
 run 60 reg add "$profile" /v COM /t REG_SZ /d 4 /f /reg:32 || fail "could not store a setting"
 mapfile -t lines < <(script_lines)
 expect_eq "MaxStep from the stored settings" "MaxStep=12345" "${lines[3]:-}"
-if [ "$dll32_registered" = yes ]; then
+if [ "$dll32_registered" = yes ] && [ "$machine" = 64 ]; then
   # A 32-bit client gets the 32-bit DLL, which reads the same settings.
   mapfile -t lines < <(script_lines 'C:\windows\syswow64\cscript.exe')
   expect_eq "created by ProgID from a 32-bit client" "Create=0" "${lines[0]:-}"
@@ -281,10 +303,10 @@ else
   fail "installation folder still there after 90 s: $(ls "$install_dir" 2>&1 | tr '\n' ' ')"
 fi
 
-expect_no_key "64-bit class registration removed" 64 "HKLM\\Software\\Classes\\CLSID\\$clsid"
+expect_no_key "class registration removed" 64 "HKLM\\Software\\Classes\\CLSID\\$clsid"
 expect_no_key "ProgID removed" 64 'HKCR\Tavrilen.Focuser'
 expect_no_key "versioned ProgID removed" 64 'HKCR\Tavrilen.Focuser.1'
-expect_no_key "64-bit type library removed" 64 "HKCR\\TypeLib\\$libid\\1.0\\0\\win64"
+[ "$machine" = 64 ] && expect_no_key "64-bit type library removed" 64 "HKCR\\TypeLib\\$libid\\1.0\\0\\win64"
 if [ "$dll32_registered" = yes ]; then
   expect_no_key "32-bit class registration removed" 32 "HKLM\\Software\\Classes\\CLSID\\$clsid"
   expect_no_key "32-bit type library removed" 32 "HKCR\\TypeLib\\$libid\\1.0\\0\\win32"
