@@ -105,6 +105,7 @@ bool MemberCalls(IFocuser* focuser, long count) {
         float temperature = 0;
         VARIANT_BOOL moving = VARIANT_TRUE;
         HRESULT hr = S_OK;
+        const double started = NowMs();
         switch (i % 4) {
             case 0: hr = focuser->get_Position(&position); break;
             case 1: hr = focuser->get_IsMoving(&moving); break;
@@ -112,7 +113,10 @@ bool MemberCalls(IFocuser* focuser, long count) {
             case 3: hr = focuser->Move(i % 2000); break;
         }
         if (hr != S_OK) {
-            std::printf("member call %ld failed: 0x%08lx\n", i, static_cast<unsigned long>(hr));
+            // What failed, and after how long: a reply that never came takes
+            // the whole read window, a refused or garbled one does not.
+            std::printf("member call %ld failed after %.1f ms: 0x%08lx %s\n", i, NowMs() - started,
+                        static_cast<unsigned long>(hr), TakeErrorInfo().description.c_str());
             return false;
         }
     }
