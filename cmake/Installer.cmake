@@ -23,17 +23,13 @@ set(FOCUSER_INSTALLER_X64_TEST ${FOCUSER_INSTALLER_DIR}/TavrilenFocuserSetup-x64
 set(FOCUSER_USER_GUIDE ${CMAKE_SOURCE_DIR}/docs/user-guide.md)
 get_filename_component(FOCUSER_WIN32_DIR "${FOCUSER_DLL32}" DIRECTORY)
 
-# Can Wine run 32-bit programs here? If not, the 64-bit test build installs
-# the 32-bit DLL without registering it, and the shipped installer is only
-# checked, not run.
-execute_process(COMMAND /usr/lib/wine/wine --version
-                RESULT_VARIABLE FOCUSER_WINE32_PROBE OUTPUT_QUIET ERROR_QUIET)
-if(FOCUSER_WINE32_PROBE EQUAL 0)
-  set(FOCUSER_CAN_RUN_WIN32 ON)
+# Are the tests that run 32-bit code registered (cmake/WineTests.cmake)? If
+# not, the 64-bit test build installs the 32-bit DLL without registering it,
+# and the shipped installer is only checked, not run.
+if(FOCUSER_CAN_RUN_WIN32)
   set(skip_dll32_registration "")
   set(dll32_registered --dll32-registered)
 else()
-  set(FOCUSER_CAN_RUN_WIN32 OFF)
   set(skip_dll32_registration -DSKIP_DLL32_REGISTRATION)
   set(dll32_registered "")
 endif()
@@ -119,10 +115,15 @@ if(FOCUSER_CAN_RUN_WINE)
   endif()
   focuser_installer_test(installer ${FOCUSER_INSTALLER_X64_TEST} 64 ${sim64_args} ${dll32_registered})
   if(FOCUSER_CAN_RUN_WIN32)
+    focuser_needs_win32(installer)
     set(sim32_args "")
     if(sim_target)
       set(sim32_args --sim ${sim32_file})
     endif()
     focuser_installer_test(installer_x86 ${FOCUSER_INSTALLER} 32 ${sim32_args} --dll32-registered)
+    focuser_needs_win32(installer_x86)
+    # The shipped installer on a 32-bit Windows: the 32-bit DLL alone.
+    focuser_installer_test(installer_x86_on_win32 ${FOCUSER_INSTALLER} 32 ${sim32_args} --machine 32)
+    focuser_needs_win32(installer_x86_on_win32)
   endif()
 endif()

@@ -5,15 +5,69 @@
 set(NULLMODEM_EXE "${CMAKE_SOURCE_DIR}/build/native/nullmodem" CACHE FILEPATH
     "The host build's null-modem bridge")
 
-# Can this machine run programs of this architecture under Wine at all?
-execute_process(COMMAND ${FOCUSER_WINE_LOADER} --version
-                RESULT_VARIABLE FOCUSER_WINE_PROBE OUTPUT_QUIET ERROR_QUIET)
-if(FOCUSER_WINE_PROBE EQUAL 0)
-  set(FOCUSER_CAN_RUN_WINE ON)
+# Tests that run 32-bit Windows code: the whole 32-bit build, and those of the
+# 64-bit build that also need 32-bit Wine. AUTO registers them where this
+# machine runs 32-bit programs; ON registers them all the same, for a machine
+# that runs them elsewhere (scripts/test.sh runs them in an emulated x86-64
+# guest, scripts/guest/). In the 64-bit build they carry the label win32
+# (focuser_needs_win32), so that ctest -L win32 / -LE win32 can split them off.
+set(FOCUSER_WIN32_TESTS AUTO CACHE STRING
+    "Register the tests that run 32-bit Windows code: AUTO (if 32-bit Wine runs here), ON, OFF")
+set_property(CACHE FOCUSER_WIN32_TESTS PROPERTY STRINGS AUTO ON OFF)
+# Tests that run 32-bit code may run emulated, several times slower: their
+# ctest time-outs, and the waits of the scripts that set up Wine for them, are
+# multiplied by this. The bounds they assert stay as they are.
+set(FOCUSER_TIMEOUT_SCALE 1 CACHE STRING
+    "Factor for the ctest time-outs of the tests that run 32-bit Windows code")
+
+function(focuser_probe_wine loader result)
+  execute_process(COMMAND ${loader} --version
+                  RESULT_VARIABLE probe OUTPUT_QUIET ERROR_QUIET)
+  if(probe EQUAL 0)
+    set(${result} ON PARENT_SCOPE)
+  else()
+    set(${result} OFF PARENT_SCOPE)
+  endif()
+endfunction()
+
+if(FOCUSER_WIN32_TESTS STREQUAL "AUTO")
+  focuser_probe_wine(/usr/lib/wine/wine FOCUSER_CAN_RUN_WIN32)
 else()
-  set(FOCUSER_CAN_RUN_WINE OFF)
+  set(FOCUSER_CAN_RUN_WIN32 ${FOCUSER_WIN32_TESTS})
+endif()
+if(FOCUSER_WINE_ARCH STREQUAL "win32")
+  set(FOCUSER_CAN_RUN_WINE ${FOCUSER_CAN_RUN_WIN32})
+else()
+  focuser_probe_wine(${FOCUSER_WINE_LOADER} FOCUSER_CAN_RUN_WINE)
+endif()
+if(NOT FOCUSER_CAN_RUN_WINE)
   message(STATUS "Wine cannot run ${FOCUSER_WINE_ARCH} programs here: only static checks are registered")
 endif()
+
+# focuser_needs_win32(TEST...): tests of the 64-bit build that run 32-bit code.
+# Register them only if(FOCUSER_CAN_RUN_WIN32).
+function(focuser_needs_win32)
+  set_property(TEST ${ARGN} APPEND PROPERTY LABELS win32)
+endfunction()
+
+# Applied once every test of the folder is registered.
+function(focuser_scale_timeouts)
+  if(FOCUSER_TIMEOUT_SCALE EQUAL 1)
+    return()
+  endif()
+  get_property(tests DIRECTORY ${CMAKE_SOURCE_DIR} PROPERTY TESTS)
+  foreach(test IN LISTS tests)
+    get_test_property(${test} TIMEOUT timeout)
+    get_test_property(${test} LABELS labels)
+    if(timeout AND (FOCUSER_WINE_ARCH STREQUAL "win32" OR "win32" IN_LIST labels))
+      math(EXPR timeout "${timeout} * ${FOCUSER_TIMEOUT_SCALE}")
+      set_tests_properties(${test} PROPERTIES TIMEOUT ${timeout})
+      # For the waits of the scripts that set up and run Wine.
+      set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT FOCUSER_TIMEOUT_SCALE=${FOCUSER_TIMEOUT_SCALE})
+    endif()
+  endforeach()
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL focuser_scale_timeouts)
 
 set(CMAKE_CROSSCOMPILING_EMULATOR
     ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh ${CMAKE_BINARY_DIR} ${FOCUSER_WINE_LOADER})

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs everything the build, the tests and the demo need from Debian's
 # packages. Safe to run again: when everything is present it returns at once.
+#   bootstrap.sh [guest]
+# guest: also what builds and runs the emulated x86-64 machine in which the
+# tests that run 32-bit code go on hosts that cannot run it (scripts/guest/).
 set -euo pipefail
 
 packages=(
@@ -12,6 +15,11 @@ packages=(
   nsis
   clang libclang-rt-14-dev  # libFuzzer and the sanitizers, for scripts/fuzz.sh
 )
+case ${1:-} in
+  "") ;;
+  guest) packages+=(qemu-system-x86 debootstrap e2fsprogs) ;;
+  *) echo "usage: $0 [guest]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

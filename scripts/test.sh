@@ -1,14 +1,55 @@
 #!/usr/bin/env bash
 # The whole test suite, from a fresh clone: installs what is missing, builds,
 # and runs every test (host tests, then the Windows builds under Wine).
+#
+# Tests that run 32-bit Windows code (the 32-bit build's, and those labelled
+# win32 in the 64-bit build) run natively where this machine runs 32-bit
+# programs, and otherwise in an emulated x86-64 guest (scripts/guest/).
+# FOCUSER_GUEST=always sends them to the guest anyway, FOCUSER_GUEST=never keeps
+# them here (where 32-bit code cannot run, only the static checks then remain).
+# Arguments go to every ctest run.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${FOCUSER_BUILD_DIR:-$here/build}
 
 "$here/scripts/build.sh"
-status=0
-for dir in native win32 win64; do
-  echo "== tests: $dir"
-  ctest --test-dir "$build/$dir" --output-on-failure "$@" || status=1
+
+guest=${FOCUSER_GUEST:-auto}
+case $guest in
+  auto) if /usr/lib/wine/wine --version >/dev/null 2>&1; then guest=never; else guest=always; fi ;;
+  always|never) ;;
+  *) echo "FOCUSER_GUEST must be auto, always or never, not $guest" >&2; exit 2 ;;
+esac
+
+# Where the tests that run 32-bit code go decides whether they are registered
+# and how long ctest gives them; a build folder keeps the last choice.
+win32_tests=AUTO scale=1
+if [ "$guest" = always ]; then
+  "$here/scripts/bootstrap.sh" guest
+  win32_tests=ON scale=3
+fi
+for dir in win32 win64; do
+  cache=$build/$dir/CMakeCache.txt
+  if ! grep -qx "FOCUSER_WIN32_TESTS:STRING=$win32_tests" "$cache" ||
+     ! grep -qx "FOCUSER_TIMEOUT_SCALE:STRING=$scale" "$cache"; then
+    cmake -DFOCUSER_WIN32_TESTS=$win32_tests -DFOCUSER_TIMEOUT_SCALE=$scale "$build/$dir" >/dev/null
+    cmake --build "$build/$dir" -j "${FOCUSER_JOBS:-$(nproc)}" >/dev/null
+  fi
 done
+
+status=0
+echo "== tests: native"
+ctest --test-dir "$build/native" --output-on-failure "$@" || status=1
+if [ "$guest" = never ]; then
+  for dir in win32 win64; do
+    echo "== tests: $dir"
+    ctest --test-dir "$build/$dir" --output-on-failure "$@" || status=1
+  done
+else
+  echo "== tests: win64"
+  ctest --test-dir "$build/win64" --output-on-failure -LE win32 "$@" || status=1
+  echo "== tests: win32, and win64's win32 tests, in the guest"
+  "$here/scripts/guest/run.sh" --mount "$here" --mount "$build" -- \
+    "$here/scripts/guest/ctest-win32.sh" "$build" "$@" || status=1
+fi
 exit $status

@@ -34,6 +34,10 @@ pid_file=$prefix/nullmodem.pid
 control_file=$prefix/nullmodem.port
 server_file=$prefix/fixture.wineserver
 
+# Under an emulator everything Wine does takes several times longer; ctest
+# passes the factor its time-outs were scaled by.
+scale=${FOCUSER_TIMEOUT_SCALE:-1}
+
 export WINEPREFIX=$prefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -75,8 +79,12 @@ start)
     rm -rf -- "${build:?}/wineprefix"
     echo "wine-fixture: creating the $arch prefix $prefix"
     log=$build/wineboot.log
-    if ! WINEARCH=$arch timeout 120 "$loader" wineboot -i >"$log" 2>&1 </dev/null; then
+    if ! WINEARCH=$arch timeout $((120 * scale)) "$loader" wineboot -i >"$log" 2>&1 </dev/null; then
       tail -5 "$log" >&2 || true
+      # Its server writes the registry out as it stops, which would make the
+      # half-made prefix look finished to the next run.
+      stop_server "$server"
+      rm -rf -- "${build:?}/wineprefix"
       fail "wineboot could not make the prefix (log: $log)"
     fi
     # The registry reaches the disk when that server exits.
@@ -90,7 +98,7 @@ start)
   # The first program in a fresh server session starts Wine's services, which
   # then hold that program's stderr for as long as the server lives. Starting
   # them here keeps them off the test programs' output.
-  timeout 60 "$loader" cmd /c exit >"$prefix/warmup.log" 2>&1 </dev/null ||
+  timeout $((60 * scale)) "$loader" cmd /c exit >"$prefix/warmup.log" 2>&1 </dev/null ||
     fail "Wine cannot run a program in $prefix (see $prefix/warmup.log)"
   mkdir -p "$prefix/dosdevices"
 

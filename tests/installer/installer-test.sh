@@ -70,6 +70,9 @@ uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tavrilen
 install_dir_win="$program_files\\Tavrilen Focuser"
 install_dir=$prefix/drive_c/${program_files#C:\\}/Tavrilen\ Focuser
 
+# Under an emulator every Wine program takes several times longer; ctest
+# passes the factor its time-outs were scaled by.
+scale=${FOCUSER_TIMEOUT_SCALE:-1}
 failures=0
 server_started=no
 
@@ -119,7 +122,7 @@ run() {  # seconds program [args...]
   count=$(( $(cat "$logs/count" 2>/dev/null || echo 0) + 1 ))
   echo "$count" >"$logs/count"
   out=$logs/$(printf '%03d' "$count")-$(basename "${1//\\//}" | tr -c 'A-Za-z0-9.\n-' '_').log
-  timeout -k 5 "$seconds" "$wine" "$@" >"$out" 2>&1 </dev/null
+  timeout -k 5 $((seconds * scale)) "$wine" "$@" >"$out" 2>&1 </dev/null
 }
 
 # The registry view VIEW as reg.exe is told it; a 32-bit Windows has one view.
@@ -244,7 +247,7 @@ mkdir -p "$logs"
 stop_server
 rm -rf -- "${build:?}/installer-prefix"
 echo "installer-test: creating the win$machine prefix $prefix"
-WINEARCH=win$machine timeout -k 5 180 "$wine" wineboot -i >"$logs/wineboot.log" 2>&1 </dev/null ||
+WINEARCH=win$machine timeout -k 5 $((180 * scale)) "$wine" wineboot -i >"$logs/wineboot.log" 2>&1 </dev/null ||
   fatal "wineboot could not make the prefix (log: $logs/wineboot.log)"
 stop_server
 [ -f "$prefix/system.reg" ] || fatal "wineboot made no registry in $prefix"
@@ -293,7 +296,7 @@ else
   fail "uninstaller exits with $? (log: $out)"
 fi
 gone=no
-for _ in $(seq 180); do
+for _ in $(seq $((180 * scale))); do
   if [ ! -e "$install_dir" ]; then gone=yes; break; fi
   sleep 0.5
 done

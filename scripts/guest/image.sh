@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# Builds, once, the x86-64 guest that runs 32-bit Windows test programs on
+# machines that cannot execute 32-bit code: Debian bookworm with Wine (both
+# bitnesses), a virtual display and what the test scripts call, as a kernel,
+# an initrd and a root disk image. Prints the folder holding the three.
+#
+# The image is cached outside the clone ($FOCUSER_GUEST_CACHE, default
+# /var/cache/tavrilen-focuser-guest), in a folder named after a hash of this
+# recipe, so that a change to either makes a new one. It
+# is built under a temporary name and renamed when complete: a folder with the
+# final name is always a whole image. Needs root (debootstrap, chroot).
+#
+# The guest's init only mounts the host's control folder and hands over to the
+# init there (scripts/guest/init, copied by run.sh), so that what the guest
+# does with a job can change without a new image.
+set -euo pipefail
+cache=${FOCUSER_GUEST_CACHE:-/var/cache/tavrilen-focuser-guest}
+mirror=${FOCUSER_GUEST_MIRROR:-http://deb.debian.org/debian}
+security=${FOCUSER_GUEST_SECURITY_MIRROR:-http://deb.debian.org/debian-security}
+suite=bookworm
+
+# What the tests run in the guest: ctest, Wine with 32-bit support, Xvfb, the
+# mingw objdump of the DLL checks, and the loopback interface the null-modem
+# bridge's control socket needs. Recommends stay out, as on the host.
+packages=(
+  linux-image-amd64 kmod iproute2 procps
+  cmake
+  wine wine32:i386 wine64
+  xvfb
+  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+)
+
+fail() {
+  echo "guest image: $*" >&2
+  exit 1
+}
+
+[ "$(id -u)" -eq 0 ] || fail "building the guest needs root (debootstrap and chroot)"
+key=$(sha256sum <"$0" | cut -c1-16)
+image=$cache/bookworm-$key
+if [ -f "$image/disk.img" ]; then
+  echo "$image"
+  exit 0
+fi
+
+mkdir -p "$cache"
+# One builder at a time; whoever waited finds the finished image.
+exec 9>"$cache/.lock"
+flock -w 3600 9 || fail "another build of the guest image held the lock for an hour"
+if [ -f "$image/disk.img" ]; then
+  echo "$image"
+  exit 0
+fi
+for p in debootstrap mkfs.ext4; do
+  command -v "$p" >/dev/null || fail "$p is missing (scripts/bootstrap.sh guest installs it)"
+done
+
+# Half-built images of runs that died are taken away before a new one starts.
+rm -rf -- "$cache"/.build.*
+work=$(mktemp -d "$cache/.build.XXXXXX")
+root=$work/root
+log=$work/build.log
+cleanup() {
+  mountpoint -q "$root/proc" && umount -l "$root/proc"
+  rm -rf -- "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+
+step() {  # seconds description command...: a bounded step, its output in the log
+  local limit=$1 what=$2 start=$SECONDS
+  shift 2
+  echo "guest image: $what" >&2
+  if ! timeout --kill-after=30 "$limit" "$@" >>"$log" 2>&1 </dev/null; then
+    tail -20 "$log" >&2
+    fail "$what failed or took longer than $limit s"
+  fi
+  echo "guest image: $what took $((SECONDS - start)) s" >&2
+}
+
+in_root=(chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin
+         DEBIAN_FRONTEND=noninteractive LANG=C.UTF-8)
+
+step 2400 "debootstrap of $suite" debootstrap --variant=minbase --arch=amd64 "$suite" "$root" "$mirror"
+
+# Documentation and translations are never read in the guest.
+cat >"$root/etc/dpkg/dpkg.cfg.d/guest-nodoc" <<'END'
+path-exclude /usr/share/doc/*
+path-exclude /usr/share/man/*
+path-exclude /usr/share/info/*
+path-exclude /usr/share/locale/*
+path-include /usr/share/locale/locale.alias
+END
+cat >"$root/etc/apt/sources.list" <<END
+deb $mirror $suite main
+deb $mirror $suite-updates main
+deb $security $suite-security main
+END
+# Nothing installed here starts a service.
+printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
+chmod +x "$root/usr/sbin/policy-rc.d"
+# A small initrd that can mount a virtio disk, made when the kernel installs.
+mkdir -p "$root/etc/initramfs-tools/conf.d"
+echo MODULES=list >"$root/etc/initramfs-tools/conf.d/guest"
+printf '%s\n' virtio_pci virtio_blk ext4 >>"$root/etc/initramfs-tools/modules"
+
+mount -t proc proc "$root/proc"
+"${in_root[@]}" dpkg --add-architecture i386
+step 900 "package lists" "${in_root[@]}" apt-get update
+step 2400 "installing ${packages[*]}" \
+  "${in_root[@]}" apt-get install -y --no-install-recommends "${packages[@]}"
+"${in_root[@]}" apt-get clean
+umount "$root/proc"
+rm -rf "$root"/var/lib/apt/lists/* "$root/usr/sbin/policy-rc.d"
+cat >"$root/sbin/focuser-guest-init" <<'END'
+#!/bin/sh
+export PATH=/usr/sbin:/usr/bin:/sbin:/bin
+mountpoint -q /proc || mount -n -t proc proc /proc
+mountpoint -q /sys || mount -n -t sysfs sys /sys
+mountpoint -q /dev || mount -n -t devtmpfs dev /dev
+control=/run/focuser-control
+mountpoint -q /run || mount -n -t tmpfs -o mode=755 tmpfs /run
+mkdir -p $control
+modprobe -a 9pnet_virtio 9p &&
+  mount -n -t 9p -o trans=virtio,version=9p2000.L,msize=512000,cache=mmap focuser-control $control &&
+  exec /bin/bash $control/init $control
+echo "guest: no control folder from the host" >/dev/console
+echo 1 >/proc/sys/kernel/sysrq
+echo o >/proc/sysrq-trigger
+END
+chmod 755 "$root/sbin/focuser-guest-init"
+
+out=$work/image
+mkdir "$out"
+cp "$root"/boot/vmlinuz-* "$out/vmlinuz"
+cp "$root"/boot/initrd.img-* "$out/initrd.img"
+# The guest writes to a throwaway overlay, but its file system still needs room
+# for what the tests leave outside the shared folders.
+used=$(du -sm "$root" | cut -f1)
+step 600 "disk image (${used} MB used)" \
+  mkfs.ext4 -q -F -L focuser-guest -d "$root" "$out/disk.img" "$((used * 5 / 4 + 1024))M"
+printf '%s\n' "${packages[@]}" >"$out/packages"
+mv "$out" "$image"
+# Older images go: a guest still running from one keeps its open files.
+for old in "$cache"/bookworm-*; do
+  [ "$old" = "$image" ] || rm -rf -- "$old"
+done
+echo "$image"
