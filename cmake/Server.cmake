@@ -65,3 +65,19 @@ focuser_wine_test(server_module_tests
   tests/server/RegistryScriptTest.cpp
 )
 target_link_libraries(server_module_tests PRIVATE focuser_server_test_support)
+
+# Both DLLs side by side in one 64-bit prefix: needs 32-bit Wine as well.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  focuser_wine_test(cross_bitness_tests tests/server/CrossBitnessTest.cpp)
+  target_link_libraries(cross_bitness_tests PRIVATE focuser_server_test_support)
+  target_compile_definitions(cross_bitness_tests PRIVATE
+    FOCUSER_CREATE_SCRIPT="${CMAKE_SOURCE_DIR}/tests/installer/CreateFocuser.vbs")
+  add_dependencies(cross_bitness_tests focuser_dll)
+  if(TEST cross_bitness_tests)
+    if(FOCUSER_CAN_RUN_WIN32)
+      focuser_needs_win32(cross_bitness_tests)
+    else()
+      set_tests_properties(cross_bitness_tests PROPERTIES DISABLED ON)
+    endif()
+  endif()
+endif()
