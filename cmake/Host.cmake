@@ -33,7 +33,7 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 add_executable(protocol_tests
   tests/link/ControllerProtocolTest.cpp
-  tests/setup/SettingsTextTest.cpp
+  tests/settings/SettingsTextTest.cpp
   tests/common/NumberTextTest.cpp
 )
 target_link_libraries(protocol_tests PRIVATE focuser_protocol gtest_main)

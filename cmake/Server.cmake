@@ -1,7 +1,7 @@
 # In-process server: exports, class object, registration, and their tests.
 
 target_sources(focuser_core PRIVATE
-  server/ClassFactory.cpp
+  com/ClassFactory.cpp
   server/CTavrilenApp.cpp
   server/Registration.cpp
   server/RegistryScript.cpp

@@ -25,9 +25,9 @@ add_library(focuser_core STATIC
   driver/CFocuser.cpp
   link/SerialPort.cpp
   link/ControllerLink.cpp
-  setup/DriverSettings.cpp
-  server/ServerModule.cpp
-  server/TypeInfoHolder.cpp
+  settings/DriverSettings.cpp
+  com/ServerModule.cpp
+  com/TypeInfoHolder.cpp
 )
 add_dependencies(focuser_core focuser_idl)
 target_include_directories(focuser_core PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)

@@ -66,10 +66,10 @@ endfunction()
 
 focuser_wine_test(protocol_tests_win
   tests/link/ControllerProtocolTest.cpp
-  tests/setup/SettingsTextTest.cpp
+  tests/settings/SettingsTextTest.cpp
   tests/common/NumberTextTest.cpp
 )
-focuser_wine_test(settings_tests tests/setup/DriverSettingsTest.cpp)
+focuser_wine_test(settings_tests tests/settings/DriverSettingsTest.cpp)
 focuser_wine_test(link_tests
   tests/link/SerialPortTest.cpp
   tests/link/ControllerLinkTest.cpp

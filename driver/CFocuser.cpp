@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <new>
 
-#include "setup/DriverSettings.h"
+#include "settings/DriverSettings.h"
 #include "setup/Setup.h"
 
 TypeInfoHolder g_focuserTypeInfo(IID_IFocuser, LIBID_Tavrilen, 1, 0);

@@ -7,8 +7,8 @@
 #include <oaidl.h>
 
 #include "driver/Focuser.h"  // generated from driver/Focuser.idl
+#include "com/DispatchImpl.h"
 #include "link/ControllerLink.h"
-#include "server/DispatchImpl.h"
 
 // The shared type information behind every driver object's IDispatch.
 extern TypeInfoHolder g_focuserTypeInfo;

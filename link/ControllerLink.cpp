@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "setup/DriverSettings.h"
+#include "settings/DriverSettings.h"
 
 namespace {
 constexpr DWORD kBaudRate = 9600;

@@ -1,11 +1,11 @@
 #include "server/CTavrilenApp.h"
 
+#include "com/ClassFactory.h"
+#include "com/ComObject.h"
+#include "com/ServerModule.h"
 #include "driver/CFocuser.h"
 #include "resources/resource.h"
-#include "server/ClassFactory.h"
-#include "server/ComObject.h"
 #include "server/Registration.h"
-#include "server/ServerModule.h"
 
 namespace {
 

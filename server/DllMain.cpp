@@ -3,9 +3,9 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "com/ServerModule.h"
 #include "server/CTavrilenApp.h"
 #include "server/Registration.h"
-#include "server/ServerModule.h"
 
 // The C++ runtime is linked in statically and keeps an emergency buffer for
 // exceptions thrown when memory runs out (some 70 KiB, taken from the C

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "com/ServerModule.h"
 #include "server/RegistryScript.h"
-#include "server/ServerModule.h"
-#include "setup/DriverSettings.h"
+#include "settings/DriverSettings.h"
 
 namespace {
 

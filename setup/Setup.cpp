@@ -1,8 +1,8 @@
 #include "setup/Setup.h"
 
+#include "com/ServerModule.h"
 #include "driver/CFocuser.h"
 #include "resources/resource.h"
-#include "server/ServerModule.h"
 
 Setup::Setup(HWND parent)
     : DialogWindow(ServerModule::ResourceInstance(), IDD_SETUP, parent, kCaption) {

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "setup/DriverSettings.h"
+#include "settings/DriverSettings.h"
 
 class CFocuser;
 

@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "com/ComObject.h"
 #include "driver/CFocuser.h"
-#include "server/ComObject.h"
 #include "sim/ControllerEmulator.h"
 #include "sim/FocuserModel.h"
+#include "tests/support/DriverTestSupport.h"
 #include "tests/support/NullModemControl.h"
 #include "tests/support/SerialCallLog.h"
 #include "tests/support/TestRegistry.h"
-#include "tests/support/DriverTestSupport.h"
 
 // Lets a test make the driver's next SerialPort allocation fail.
 namespace {

@@ -6,10 +6,10 @@
 #include <thread>
 #include <vector>
 
+#include "com/ClassFactory.h"
+#include "com/ComObject.h"
+#include "com/ServerModule.h"
 #include "driver/CFocuser.h"
-#include "server/ClassFactory.h"
-#include "server/ComObject.h"
-#include "server/ServerModule.h"
 
 namespace {
 

@@ -16,12 +16,12 @@
 #include <thread>
 #include <vector>
 
+#include "com/ComObject.h"
 #include "driver/CFocuser.h"
 #include "link/ControllerProtocol.h"
 #include "resources/resource.h"
-#include "server/ComObject.h"
+#include "settings/DriverSettings.h"
 #include "setup/DialogExchange.h"
-#include "setup/DriverSettings.h"
 #include "setup/Setup.h"
 #include "sim/ControllerEmulator.h"
 #include "sim/FocuserModel.h"

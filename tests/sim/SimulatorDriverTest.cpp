@@ -6,11 +6,11 @@
 #include <memory>
 #include <string>
 
+#include "com/ComObject.h"
 #include "driver/CFocuser.h"
-#include "server/ComObject.h"
 #include "sim/FocuserSimulator.h"
-#include "tests/support/TestRegistry.h"
 #include "tests/support/DriverTestSupport.h"
+#include "tests/support/TestRegistry.h"
 
 namespace {
 

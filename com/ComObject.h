@@ -16,7 +16,7 @@
 
 #include <new>
 
-#include "server/ServerModule.h"
+#include "com/ServerModule.h"
 
 namespace comobject {
 // The count an object is given while it is being destroyed, so that an

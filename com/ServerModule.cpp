@@ -1,4 +1,4 @@
-#include "server/ServerModule.h"
+#include "com/ServerModule.h"
 
 #include <new>
 
