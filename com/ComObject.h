@@ -110,8 +110,6 @@ public:
     // The module lock goes first, then the driver object itself.
     virtual ~AggregatedObject() { ServerModule::Instance().Unlock(); }
 
-    T& Contained() { return m_contained; }
-
 private:
     ULONG m_refCount = 0;
     ContainedObject<T> m_contained;

@@ -25,7 +25,7 @@ ClassEntry g_classTable[] = {
 }  // namespace
 
 BOOL CTavrilenApp::InitInstance() {
-    ServerModule::Instance().Init(g_classTable, LIBID_Tavrilen);
+    ServerModule::Instance().Init(g_classTable);
     return TRUE;
 }
 

@@ -35,7 +35,7 @@ protected:
         g_creations = 0;
         g_failuresLeft = 0;
         g_termOrder.clear();
-        module.Init(table, LIBID_Tavrilen);
+        module.Init(table);
         baseline = module.GetLockCount();
     }
     void TearDown() override {
