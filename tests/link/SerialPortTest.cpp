@@ -121,7 +121,8 @@ TEST(SerialPortIo, PurgeFlagsAndSilentReadBound) {
     EXPECT_TRUE(port.Purge());
     const auto calls = log.Calls();
     EXPECT_EQ(calls.back().function, "PurgeComm");
-    EXPECT_EQ(calls.back().count, 0x000Eu) << "RX abort, TX clear, RX clear; no TX abort";
+    EXPECT_EQ(calls.back().count, static_cast<DWORD>(PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
+        << "no TX abort";
 
     // Nobody answers on the far end: a 9-byte read gives up after about 136 ms.
     char buffer[9] = {};
