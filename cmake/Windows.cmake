@@ -22,12 +22,12 @@ add_custom_target(focuser_idl DEPENDS ${IDL_OUT}/Focuser.h ${IDL_OUT}/Focuser_i.
 # --- The driver's code, shared by the DLL and the tests -----------------------
 add_library(focuser_core STATIC
   ${IDL_OUT}/Focuser_i.c
-  driver/CFocuser.cpp
+  settings/DriverSettings.cpp
   link/SerialPort.cpp
-  link/ControllerLink.cpp
-  setup/DriverSettings.cpp
-  server/ServerModule.cpp
-  server/TypeInfoHolder.cpp
+  com/ServerModule.cpp
+  com/ClassFactory.cpp
+  com/TypeInfoHolder.cpp
+  driver/CFocuser.cpp
 )
 add_dependencies(focuser_core focuser_idl)
 target_include_directories(focuser_core PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)

@@ -24,14 +24,14 @@
 #include <string>
 #include <vector>
 
+#include "com/ComObject.h"
 #include "driver/CFocuser.h"
-#include "server/ComObject.h"
-#include "setup/DriverSettings.h"
+#include "settings/DriverSettings.h"
 #include "sim/ControllerEmulator.h"
 #include "tests/server/ServerTestSupport.h"
+#include "tests/support/DriverTestSupport.h"
 #include "tests/support/ImportHook.h"
 #include "tests/support/TestRegistry.h"
-#include "tests/support/DriverTestSupport.h"
 
 namespace {
 

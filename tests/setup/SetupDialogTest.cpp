@@ -16,12 +16,12 @@
 #include <thread>
 #include <vector>
 
+#include "com/ComObject.h"
 #include "driver/CFocuser.h"
 #include "link/ControllerProtocol.h"
 #include "resources/resource.h"
-#include "server/ComObject.h"
+#include "settings/DriverSettings.h"
 #include "setup/DialogExchange.h"
-#include "setup/DriverSettings.h"
 #include "setup/Setup.h"
 #include "sim/ControllerEmulator.h"
 #include "sim/FocuserModel.h"
@@ -509,12 +509,12 @@ TEST_F(SetupDialogTest, WithBothEditsBadOnlyTheMaximumPositionIsReported) {
     EXPECT_EQ(Stored("MaxPosition"), "20000");
 }
 
-// A caller that claims a link but gives no driver gets enabled buttons that
-// save and stop there, rather than a crash.
-TEST_F(SetupDialogTest, CommandsWithoutADriverOnlySave) {
+// The buttons follow whether the dialog is given a link, not whether that link
+// has a line: they save, and the commands without a line fail quietly.
+TEST_F(SetupDialogTest, CommandsOverALinkWithoutALineOnlySave) {
     testregistry::StoreSettings(0, 20000, "1.270000", 1);
-    ::Setup setup;
-    setup.m_linked = true;
+    ControllerLink link;
+    ::Setup setup(ServerModule::ResourceInstance(), &link, LoadSettings());
     INT_PTR ended = 0;
     ShowDialog([&] { ended = setup.DoModal(); }, [&](User& user, HWND dialog) {
         user.Type(dialog, IDC_MAX_POSITION, "2222");

@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "com/ComObject.h"
 #include "driver/CFocuser.h"
-#include "server/ComObject.h"
 #include "tests/server/ServerTestSupport.h"
 #include "tests/support/TestRegistry.h"
 
