@@ -6,8 +6,6 @@
 #include <memory>
 #include <string>
 
-#include "com/ComObject.h"
-#include "driver/CFocuser.h"
 #include "link/ControllerLink.h"
 #include "link/SerialPort.h"
 #include "sim/FocuserSimulator.h"
@@ -42,9 +40,8 @@ protected:
     void Start(const SimulatorSettings& settings = {}) {
         simulator = std::make_unique<FocuserSimulator>(settings);
         ASSERT_TRUE(simulator->Start("//./COM13")) << "no null-modem pair COM3-COM13";
-        object = StandaloneObject<CFocuser>::Create();
-        ASSERT_NE(object, nullptr);
-        ASSERT_EQ(object->QueryInterface(IID_IFocuser, reinterpret_cast<void**>(&focuser)), S_OK);
+        focuser = NewFocuser();
+        ASSERT_NE(focuser, nullptr);
     }
     void StartLinked(const SimulatorSettings& settings = {}) {
         Start(settings);
@@ -97,7 +94,6 @@ protected:
 
     std::unique_ptr<FocuserSimulator> simulator;
     ControllerLink ownLink;
-    StandaloneObject<CFocuser>* object = nullptr;
     IFocuser* focuser = nullptr;
 };
 
