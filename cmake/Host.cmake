@@ -35,6 +35,7 @@ add_executable(protocol_tests
   tests/link/ControllerProtocolTest.cpp
   tests/setup/SettingsTextTest.cpp
   tests/common/NumberTextTest.cpp
+  tests/common/ExactDecimalTest.cpp
 )
 target_link_libraries(protocol_tests PRIVATE focuser_protocol gtest_main)
 target_compile_options(protocol_tests PRIVATE ${FOCUSER_WARNINGS})

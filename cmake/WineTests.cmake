@@ -68,6 +68,7 @@ focuser_wine_test(protocol_tests_win
   tests/link/ControllerProtocolTest.cpp
   tests/setup/SettingsTextTest.cpp
   tests/common/NumberTextTest.cpp
+  tests/common/ExactDecimalTest.cpp
 )
 focuser_wine_test(settings_tests tests/setup/DriverSettingsTest.cpp)
 focuser_wine_test(link_tests

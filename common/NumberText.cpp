@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "common/ExactDecimal.h"
+
 namespace numbertext {
 namespace {
 
@@ -67,8 +69,7 @@ double ParseReal(const char* text) {
     }
 
     double value = 0.0;
-    const std::from_chars_result r = std::from_chars(start, p, value, std::chars_format::general);
-    if (r.ec != std::errc() || !std::isfinite(value)) return 0.0;
+    if (exactdecimal::ReadReal(start, p, value) != std::errc() || !std::isfinite(value)) return 0.0;
     return negative ? -value : value;
 }
 
@@ -91,15 +92,7 @@ bool FormatInteger(int32_t value, char* buffer, size_t size) {
 }
 
 bool FormatFixed6(double value, char* buffer, size_t size) {
-    if (size == 0) return false;
-    const std::to_chars_result r =
-        std::to_chars(buffer, buffer + size - 1, value, std::chars_format::fixed, 6);
-    if (r.ec != std::errc()) {
-        buffer[0] = '\0';
-        return false;
-    }
-    *r.ptr = '\0';
-    return true;
+    return exactdecimal::WriteFixed(value, 6, buffer, size);
 }
 
 }  // namespace numbertext

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "common/ExactDecimal.h"
+
 namespace dialogtext {
 namespace {
 
@@ -94,14 +96,11 @@ bool ParseReal(const char* text, float& value) {
 
     const char* first = *start == '+' ? mantissa : start;
     double parsed = 0.0;
-    const std::from_chars_result r = std::from_chars(first, p, parsed, std::chars_format::general);
     // A value too small to represent is zero, as the user would expect; one
     // too large is refused rather than turned into infinity.
-    if (r.ec == std::errc::result_out_of_range) {
+    if (exactdecimal::ReadReal(first, p, parsed) == std::errc::result_out_of_range) {
         if (IsHuge(mantissa, p)) return false;
         parsed = 0.0;
-    } else if (r.ec != std::errc() || r.ptr != p) {
-        return false;
     }
     if (!std::isfinite(parsed) || std::fabs(parsed) > FLT_MAX) return false;
     value = static_cast<float>(parsed);
@@ -116,9 +115,7 @@ void FormatInteger(int32_t value, char (&text)[kNumberTextCapacity]) {
 void FormatReal(float value, char (&text)[kNumberTextCapacity]) {
     // The longest plain form of a float (a subnormal: "0." and 45 digits, or a
     // sign and 39 integer digits) fits the buffer, so this cannot fail.
-    const std::to_chars_result r =
-        std::to_chars(text, text + sizeof text - 1, value, std::chars_format::fixed);
-    *(r.ec == std::errc() ? r.ptr : text) = '\0';
+    exactdecimal::WriteShortest(value, text, sizeof text);
 }
 
 }  // namespace dialogtext
