@@ -64,6 +64,9 @@ add_custom_command(TARGET focuser_dll POST_BUILD
   VERBATIM)
 
 # --- Tests ----------------------------------------------------------------------
+# The version resource, read back from the built DLL.
+add_test(NAME dll_version
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/installer/check-version.sh ${CMAKE_RC_COMPILER} $<TARGET_FILE:focuser_dll>)
 include(cmake/WineTests.cmake)
 
 # The in-process server (exports, class object, registration) and the setup
