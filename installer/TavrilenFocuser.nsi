@@ -191,7 +191,9 @@ Var FilesInUse
 !macroend
 
 ; Adds FILE to $FilesInUse when a running program holds it: a loaded DLL or a
-; running program cannot be opened for writing.
+; running program cannot be opened for writing, whatever the sharing asked.
+; (Access denied is not taken as in use: it may be the file's own rights, and
+; the user would be asked to close programs in vain.)
 !macro NoteIfInUse FILE
   ${If} ${FileExists} "${FILE}"
     System::Call 'kernel32::CreateFileW(w "${FILE}", i 0x40000000, i 0, p 0, i 3, i 0x80, p 0) p .r0 ?e'
@@ -199,7 +201,6 @@ Var FilesInUse
     ${If} $0 = -1
       ${If} $1 = 32     ; ERROR_SHARING_VIOLATION
       ${OrIf} $1 = 33   ; ERROR_LOCK_VIOLATION
-      ${OrIf} $1 = 5    ; ERROR_ACCESS_DENIED, as for a running program
         StrCpy $FilesInUse "$FilesInUse${FILE}$\r$\n"
       ${EndIf}
     ${Else}
