@@ -42,6 +42,7 @@ add_executable(protocol_tests
   tests/link/ControllerLinkTest.cpp
   tests/settings/SettingsTextTest.cpp
   tests/common/NumberTextTest.cpp
+  tests/common/ExactDecimalTest.cpp
 )
 target_link_libraries(protocol_tests PRIVATE focuser_scripted_line gtest_main)
 target_compile_options(protocol_tests PRIVATE ${FOCUSER_WARNINGS})

@@ -69,6 +69,7 @@ focuser_wine_test(protocol_tests_win
   tests/link/ControllerProtocolTest.cpp
   tests/settings/SettingsTextTest.cpp
   tests/common/NumberTextTest.cpp
+  tests/common/ExactDecimalTest.cpp
 )
 focuser_wine_test(settings_tests tests/settings/DriverSettingsTest.cpp)
 # The link's logic is tested on the host over a scripted line; here the port

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "common/ExactDecimal.h"
+
 namespace numbertext {
 namespace {
 
@@ -97,24 +99,13 @@ bool IsHuge(const char* mantissa, const char* end) {
 // value too small to hold is zero, whatever its sign.
 bool ScannedValue(const Scan& scan, double& value) {
     double magnitude = 0.0;
-    const std::from_chars_result r =
-        std::from_chars(scan.digits, scan.end, magnitude, std::chars_format::general);
-    if (r.ec == std::errc::result_out_of_range) {
+    const std::errc read = exactdecimal::ReadReal(scan.digits, scan.end, magnitude);
+    if (read == std::errc::result_out_of_range) {
         value = 0.0;
         return !IsHuge(scan.digits, scan.end);
     }
-    if (r.ec != std::errc() || r.ptr != scan.end || !std::isfinite(magnitude)) return false;
+    if (read != std::errc() || !std::isfinite(magnitude)) return false;
     value = scan.negative ? -magnitude : magnitude;
-    return true;
-}
-
-// Terminates what to_chars wrote, or leaves an empty text when it did not fit.
-bool Terminate(char* buffer, std::to_chars_result r) {
-    if (r.ec != std::errc()) {
-        buffer[0] = '\0';
-        return false;
-    }
-    *r.ptr = '\0';
     return true;
 }
 
@@ -182,17 +173,21 @@ float NarrowToFloat(double value) {
 
 bool FormatInteger(int32_t value, char* buffer, size_t size) {
     if (size == 0) return false;
-    return Terminate(buffer, std::to_chars(buffer, buffer + size - 1, value));
+    const std::to_chars_result r = std::to_chars(buffer, buffer + size - 1, value);
+    if (r.ec != std::errc()) {
+        buffer[0] = '\0';
+        return false;
+    }
+    *r.ptr = '\0';
+    return true;
 }
 
 bool FormatFixed6(double value, char* buffer, size_t size) {
-    if (size == 0) return false;
-    return Terminate(buffer, std::to_chars(buffer, buffer + size - 1, value, std::chars_format::fixed, 6));
+    return exactdecimal::WriteFixed(value, 6, buffer, size);
 }
 
 bool FormatShortest(float value, char* buffer, size_t size) {
-    if (size == 0) return false;
-    return Terminate(buffer, std::to_chars(buffer, buffer + size - 1, value, std::chars_format::fixed));
+    return exactdecimal::WriteShortest(value, buffer, size);
 }
 
 }  // namespace numbertext
