@@ -9,7 +9,7 @@ if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
 endif()
 
 set(FOCUSER_SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=undefined)
-foreach(library focuser_protocol focuser_fuzz_checks)
+foreach(library focuser_protocol focuser_scripted_line focuser_fuzz_checks)
   target_compile_options(${library} PRIVATE ${FOCUSER_SANITIZERS} -fsanitize=fuzzer-no-link)
 endforeach()
 
@@ -18,6 +18,7 @@ set(FOCUSER_FUZZ_TARGETS
   number_text:NumberText
   settings_text:SettingsText
   command:Command
+  link:Link
   registry_script:RegistryScript
 )
 foreach(pair ${FOCUSER_FUZZ_TARGETS})

@@ -1,6 +1,11 @@
 # Host (Linux) build: the null-modem bridge the Wine tests talk through, and the
 # protocol logic's unit tests, which need no Wine.
 
+# A scripted controller line, for the link's tests and its fuzzer.
+add_library(focuser_scripted_line STATIC sim/ScriptedLine.cpp)
+target_link_libraries(focuser_scripted_line PUBLIC focuser_protocol)
+target_compile_options(focuser_scripted_line PRIVATE ${FOCUSER_WARNINGS})
+
 # The fuzz targets' invariant checks, shared by the fuzzers and by the unit
 # test that replays their corpus.
 add_library(focuser_fuzz_checks STATIC
@@ -10,9 +15,10 @@ add_library(focuser_fuzz_checks STATIC
   fuzz/NumberTextChecks.cpp
   fuzz/SettingsTextChecks.cpp
   fuzz/CommandChecks.cpp
+  fuzz/LinkChecks.cpp
   fuzz/RegistryScriptChecks.cpp
 )
-target_link_libraries(focuser_fuzz_checks PUBLIC focuser_protocol)
+target_link_libraries(focuser_fuzz_checks PUBLIC focuser_protocol focuser_scripted_line)
 target_compile_options(focuser_fuzz_checks PRIVATE ${FOCUSER_WARNINGS})
 target_compile_definitions(focuser_fuzz_checks PRIVATE
   FOCUSER_REGISTRY_SCRIPT="${CMAKE_SOURCE_DIR}/resources/Focuser.rgs.in")
@@ -33,10 +39,12 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 add_executable(protocol_tests
   tests/link/ControllerProtocolTest.cpp
-  tests/setup/SettingsTextTest.cpp
+  tests/link/ControllerLinkTest.cpp
+  tests/settings/SettingsTextTest.cpp
   tests/common/NumberTextTest.cpp
+  tests/common/ExactDecimalTest.cpp
 )
-target_link_libraries(protocol_tests PRIVATE focuser_protocol gtest_main)
+target_link_libraries(protocol_tests PRIVATE focuser_scripted_line gtest_main)
 target_compile_options(protocol_tests PRIVATE ${FOCUSER_WARNINGS})
 add_test(NAME protocol COMMAND protocol_tests)
 

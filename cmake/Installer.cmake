@@ -6,6 +6,13 @@
 # test runs under 64-bit Wine, since the shipped one needs a machine that can
 # run 32-bit Windows code. Both land in installer/ in the build folder.
 
+# The installer test's stand-in for a running program that has the driver
+# loaded; built by both builds, since a 32-bit Windows needs the 32-bit one.
+add_executable(hold_driver tests/installer/HoldDriver.cpp)
+target_compile_options(hold_driver PRIVATE ${FOCUSER_WARNINGS})
+target_link_libraries(hold_driver PRIVATE ole32)
+target_link_options(hold_driver PRIVATE ${FOCUSER_STATIC_RUNTIME})
+
 if(NOT CMAKE_SIZEOF_VOID_P EQUAL 8)
   return()
 endif()
@@ -16,11 +23,28 @@ if(NOT FOCUSER_MAKENSIS)
   return()
 endif()
 
+# The guide goes in as a web page, which Windows opens by itself.
+find_program(FOCUSER_PANDOC pandoc)
+if(NOT FOCUSER_PANDOC)
+  message(WARNING "pandoc not found (Debian package pandoc): the installer is not built")
+  return()
+endif()
+
 set(FOCUSER_INSTALLER_DIR ${CMAKE_BINARY_DIR}/installer)
 set(FOCUSER_INSTALLER ${FOCUSER_INSTALLER_DIR}/TavrilenFocuserSetup.exe)
 # Not for users: it leaves out what this machine cannot do (see below).
 set(FOCUSER_INSTALLER_X64_TEST ${FOCUSER_INSTALLER_DIR}/TavrilenFocuserSetup-x64-test.exe)
-set(FOCUSER_USER_GUIDE ${CMAKE_SOURCE_DIR}/docs/user-guide.md)
+set(FOCUSER_USER_GUIDE_SOURCE ${CMAKE_SOURCE_DIR}/docs/user-guide.md)
+set(FOCUSER_USER_GUIDE ${FOCUSER_INSTALLER_DIR}/user-guide.html)
+add_custom_command(
+  OUTPUT ${FOCUSER_USER_GUIDE}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${FOCUSER_INSTALLER_DIR}
+  COMMAND ${FOCUSER_PANDOC} --from gfm --to html5 --standalone
+          --metadata "pagetitle=Tavrilen Astrograph Focuser driver: user guide"
+          --output ${FOCUSER_USER_GUIDE} ${FOCUSER_USER_GUIDE_SOURCE}
+  DEPENDS ${FOCUSER_USER_GUIDE_SOURCE}
+  COMMENT "pandoc: docs/user-guide.md as a web page"
+  VERBATIM)
 get_filename_component(FOCUSER_WIN32_DIR "${FOCUSER_DLL32}" DIRECTORY)
 
 # Are the tests that run 32-bit code registered (cmake/WineTests.cmake)? If
@@ -94,16 +118,16 @@ endif()
 # The shipped installer, as far as it can be checked without running it.
 add_test(NAME installer_x86_contents
          COMMAND ${CMAKE_SOURCE_DIR}/tests/installer/check-installer.sh ${FOCUSER_INSTALLER} x86
-                 TavrilenFocuser.dll TavrilenFocuser64.dll ${sim_name} "User Guide.md")
+                 TavrilenFocuser.dll TavrilenFocuser64.dll ${sim_name} "User Guide.html")
 
 # Install, use and uninstall, in a prefix of the test's own.
-function(focuser_installer_test name installer view)
+function(focuser_installer_test name installer view holder)
   add_test(NAME ${name}
            COMMAND ${CMAKE_SOURCE_DIR}/tests/installer/installer-test.sh
                    --build ${CMAKE_BINARY_DIR} --installer ${installer} --view ${view}
                    --dll32 ${FOCUSER_DLL32} --dll64 $<TARGET_FILE:focuser_dll>
                    --script ${CMAKE_SOURCE_DIR}/tests/installer/CreateFocuser.vbs
-                   --guide ${FOCUSER_USER_GUIDE}
+                   --guide ${FOCUSER_USER_GUIDE} --holder ${holder}
                    ${ARGN})
   set_tests_properties(${name} PROPERTIES RESOURCE_LOCK installerprefix TIMEOUT 600)
 endfunction()
@@ -113,17 +137,21 @@ if(FOCUSER_CAN_RUN_WINE)
   if(sim_target)
     set(sim64_args --sim ${sim64_file})
   endif()
-  focuser_installer_test(installer ${FOCUSER_INSTALLER_X64_TEST} 64 ${sim64_args} ${dll32_registered})
+  focuser_installer_test(installer ${FOCUSER_INSTALLER_X64_TEST} 64 $<TARGET_FILE:hold_driver>
+                         ${sim64_args} ${dll32_registered})
   if(FOCUSER_CAN_RUN_WIN32)
     focuser_needs_win32(installer)
     set(sim32_args "")
     if(sim_target)
       set(sim32_args --sim ${sim32_file})
     endif()
-    focuser_installer_test(installer_x86 ${FOCUSER_INSTALLER} 32 ${sim32_args} --dll32-registered)
+    focuser_installer_test(installer_x86 ${FOCUSER_INSTALLER} 32 $<TARGET_FILE:hold_driver>
+                           ${sim32_args} --dll32-registered)
     focuser_needs_win32(installer_x86)
-    # The shipped installer on a 32-bit Windows: the 32-bit DLL alone.
-    focuser_installer_test(installer_x86_on_win32 ${FOCUSER_INSTALLER} 32 ${sim32_args} --machine 32)
+    # The same installer on a 32-bit Windows: one registry view, one DLL, and
+    # the 32-bit build's holder.
+    focuser_installer_test(installer_x86_on_win32 ${FOCUSER_INSTALLER} 32
+                           ${FOCUSER_WIN32_DIR}/hold_driver.exe ${sim32_args} --machine 32)
     focuser_needs_win32(installer_x86_on_win32)
   endif()
 endif()

@@ -1,8 +1,6 @@
 # In-process server: exports, class object, registration, and their tests.
 
 target_sources(focuser_core PRIVATE
-  server/ClassFactory.cpp
-  server/CTavrilenApp.cpp
   server/Registration.cpp
   server/RegistryScript.cpp
 )

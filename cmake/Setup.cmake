@@ -1,7 +1,6 @@
 # Setup dialog: its sources and tests.
 
 target_sources(focuser_core PRIVATE
-  setup/DialogText.cpp
   setup/DialogInit.cpp
   setup/DialogExchange.cpp
   setup/DialogWindow.cpp

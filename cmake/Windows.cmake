@@ -22,12 +22,12 @@ add_custom_target(focuser_idl DEPENDS ${IDL_OUT}/Focuser.h ${IDL_OUT}/Focuser_i.
 # --- The driver's code, shared by the DLL and the tests -----------------------
 add_library(focuser_core STATIC
   ${IDL_OUT}/Focuser_i.c
-  driver/CFocuser.cpp
+  settings/DriverSettings.cpp
   link/SerialPort.cpp
-  link/ControllerLink.cpp
-  setup/DriverSettings.cpp
-  server/ServerModule.cpp
-  server/TypeInfoHolder.cpp
+  com/ServerModule.cpp
+  com/ClassFactory.cpp
+  com/TypeInfoHolder.cpp
+  driver/CFocuser.cpp
 )
 add_dependencies(focuser_core focuser_idl)
 target_include_directories(focuser_core PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
@@ -37,7 +37,8 @@ target_link_libraries(focuser_core PUBLIC focuser_protocol ole32 oleaut32 uuid a
 # --- The DLL -------------------------------------------------------------------
 # The runtime's thread primitives are the DLL's own objects, not a library's,
 # so that they are linked before the runtime asks for them.
-add_library(focuser_dll SHARED server/DllMain.cpp server/RuntimeThreads.cpp resources/TavrilenFocuser.rc)
+add_library(focuser_dll SHARED server/DllMain.cpp server/RuntimeThreads.cpp server/RuntimeErrors.cpp
+  resources/TavrilenFocuser.rc)
 # The resource script finds its pieces (and the generated type library) here.
 set_property(SOURCE resources/TavrilenFocuser.rc APPEND PROPERTY INCLUDE_DIRECTORIES
   ${CMAKE_SOURCE_DIR}/resources ${CMAKE_SOURCE_DIR} ${IDL_OUT})
@@ -46,9 +47,26 @@ set_property(SOURCE resources/TavrilenFocuser.rc APPEND PROPERTY OBJECT_DEPENDS
 set_target_properties(focuser_dll PROPERTIES OUTPUT_NAME ${FOCUSER_DLL_NAME} PREFIX "")
 target_link_libraries(focuser_dll PRIVATE focuser_core)
 target_compile_options(focuser_dll PRIVATE ${FOCUSER_WARNINGS})
-target_link_options(focuser_dll PRIVATE ${FOCUSER_STATIC_RUNTIME})
+target_link_options(focuser_dll PRIVATE ${FOCUSER_STATIC_RUNTIME}
+  # What the linker took from the runtime and why: the first place to look
+  # when the DLL grows.
+  -Wl,-Map,$<TARGET_FILE:focuser_dll>.map)
+
+# The DLL the tests load and the installer packs is the stripped one; its
+# symbols stay beside it in NAME.dll.debug, which the DLL names by a debug link
+# (with a checksum), so a debugger given a crash of the shipped DLL finds them.
+add_custom_command(TARGET focuser_dll POST_BUILD
+  COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:focuser_dll> $<TARGET_FILE_NAME:focuser_dll>.debug
+  COMMAND ${CMAKE_STRIP} --strip-all $<TARGET_FILE_NAME:focuser_dll>
+  COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=$<TARGET_FILE_NAME:focuser_dll>.debug $<TARGET_FILE_NAME:focuser_dll>
+  WORKING_DIRECTORY $<TARGET_FILE_DIR:focuser_dll>
+  COMMENT "Stripping the driver DLL, its symbols kept beside it"
+  VERBATIM)
 
 # --- Tests ----------------------------------------------------------------------
+# The version resource, read back from the built DLL.
+add_test(NAME dll_version
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/installer/check-version.sh ${CMAKE_RC_COMPILER} $<TARGET_FILE:focuser_dll>)
 include(cmake/WineTests.cmake)
 
 # The in-process server (exports, class object, registration) and the setup

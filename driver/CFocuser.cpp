@@ -1,9 +1,12 @@
 #include "driver/CFocuser.h"
 
 #include <cstdio>
+#include <memory>
 #include <new>
 
-#include "setup/DriverSettings.h"
+#include "com/ServerModule.h"
+#include "link/SerialPort.h"
+#include "settings/DriverSettings.h"
 #include "setup/Setup.h"
 
 TypeInfoHolder g_focuserTypeInfo(IID_IFocuser, LIBID_Tavrilen, 1, 0);
@@ -23,10 +26,6 @@ constexpr const char kNoResponse[] = "No response";
 VARIANT_BOOL ToVariantBool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
 
 }  // namespace
-
-CFocuser::~CFocuser() {
-    if (m_port) Disconnect();
-}
 
 void* CFocuser::FindInterface(REFIID iid) {
     if (IsEqualIID(iid, IID_IFocuser) || IsEqualIID(iid, IID_IDispatch) ||
@@ -74,13 +73,12 @@ STDMETHODIMP CFocuser::get_StepSize(float* pVal) {
 }
 
 STDMETHODIMP CFocuser::SetupDialog() {
-    Setup dialog;
-    dialog.m_linked = IsLinked();
-    dialog.m_driver = this;
+    Setup dialog(ServerModule::ResourceInstance(), m_link ? &m_controller : nullptr,
+                 LoadSettings());
     dialog.DoModal();
     // Whether the dialog ended with OK or Cancel, the stored speed is what
     // the controller should run at now; unlinked, this sends nothing.
-    ApplySpeed();
+    m_controller.ApplySpeed(LoadSettings().Speed);
     return S_OK;
 }
 
@@ -92,24 +90,24 @@ STDMETHODIMP CFocuser::get_MaxStep(LONG* pVal) {
 
 STDMETHODIMP CFocuser::get_IsMoving(VARIANT_BOOL* pVal) {
     if (pVal == nullptr) return E_POINTER;
-    *pVal = ToVariantBool(QueryMoving());
+    *pVal = ToVariantBool(m_controller.QueryMoving());
     return S_OK;
 }
 
 STDMETHODIMP CFocuser::Move(LONG Position) {
     // Motion first, then the range, then the link: a moving focuser is
     // reported as such whatever the target.
-    if (QueryMoving()) return Fail(kAlreadyMoving);
+    if (m_controller.QueryMoving()) return Fail(kAlreadyMoving);
     const DriverSettings settings = LoadSettings();
     if (Position < 0 || Position > settings.MaxPosition) return Fail(kOutOfRange);
-    if (!MoveTo(Position)) return Fail(kLinkFail);
+    if (!m_controller.MoveTo(Position)) return Fail(kLinkFail);
     return S_OK;
 }
 
 STDMETHODIMP CFocuser::get_Position(LONG* pVal) {
     if (pVal == nullptr) return E_POINTER;
     int32_t position = 0;
-    if (!ReadPosition(position)) return Fail(kLinkFail);
+    if (!m_controller.ReadPosition(position)) return Fail(kLinkFail);
     *pVal = position;
     return S_OK;
 }
@@ -127,30 +125,27 @@ STDMETHODIMP CFocuser::put_Link(VARIANT_BOOL newVal) {
     if (requested == m_link) return S_OK;
 
     if (!requested) {
-        Disconnect();
+        m_controller.Disconnect();
         m_link = false;
         return S_OK;
     }
 
-    m_port.reset();
+    // The one name of the port, opened and shown in the failure alike; COM10
+    // and above are reached only through this form.
     char device[32];
     std::snprintf(device, sizeof device, "//./COM%li", static_cast<long>(LoadSettings().PortIndex) + 1);
-    switch (Connect(device)) {
-        case ConnectResult::Connected:
-            break;
-        case ConnectResult::OutOfMemory:
-            return Fail(kOutOfMemory);
-        case ConnectResult::OpenFailed: {
-            char message[sizeof kCouldNotOpen + sizeof device];
-            std::snprintf(message, sizeof message, kCouldNotOpen, device);
-            return Fail(message);
-        }
-        case ConnectResult::NoResponse:
-            return Fail(kDidNotRespond);
+    std::unique_ptr<SerialPort> port(new (std::nothrow) SerialPort);
+    if (!port) return Fail(kOutOfMemory);
+    if (!port->Open(device, protocol::kBaudRate)) {
+        port.reset();  // closes whatever Open left open, before anything is reported
+        char message[sizeof kCouldNotOpen + sizeof device];
+        std::snprintf(message, sizeof message, kCouldNotOpen, device);
+        return Fail(message);
     }
+    if (!m_controller.Connect(std::move(port))) return Fail(kDidNotRespond);
     m_link = true;
     // A speed command that is not acknowledged does not undo the link.
-    ApplySpeed();
+    m_controller.ApplySpeed(LoadSettings().Speed);
     return S_OK;
 }
 
@@ -172,8 +167,7 @@ STDMETHODIMP CFocuser::put_TempComp(VARIANT_BOOL) { return Fail(kNotSupported); 
 
 STDMETHODIMP CFocuser::get_Temperature(float* pVal) {
     if (pVal == nullptr) return E_POINTER;
-    if (!ReadTemperature()) return Fail(kNoResponse);
-    *pVal = m_temperature;
+    if (!m_controller.ReadTemperature(*pVal)) return Fail(kNoResponse);
     return S_OK;
 }
 

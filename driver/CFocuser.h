@@ -1,21 +1,18 @@
 #pragma once
 // The driver object: the one class clients create. It owns the link to the
 // focuser controller and implements every member of IFocuser on top of the
-// controller operations it inherits. Settings are loaded afresh by each member
-// that needs one.
+// link's operations. Settings are loaded afresh by each member that needs one.
 #include <windows.h>
 #include <oaidl.h>
 
+#include "com/DispatchImpl.h"
 #include "driver/Focuser.h"  // generated from driver/Focuser.idl
 #include "link/ControllerLink.h"
-#include "server/DispatchImpl.h"
 
 // The shared type information behind every driver object's IDispatch.
 extern TypeInfoHolder g_focuserTypeInfo;
 
-class CFocuser : public ControllerLink,
-                 public ISupportErrorInfo,
-                 public DispatchImpl<IFocuser, g_focuserTypeInfo> {
+class CFocuser : public ISupportErrorInfo, public DispatchImpl<IFocuser, g_focuserTypeInfo> {
 public:
     // The interface faces: IFocuser (also for IDispatch and IUnknown) and
     // ISupportErrorInfo. nullptr for anything else.
@@ -43,12 +40,10 @@ public:
     STDMETHODIMP Stop() override;
     STDMETHODIMP Halt() override;
 
-    bool IsLinked() const { return m_link; }
-
 protected:
+    // Destroying the object closes an open link without sending anything.
     CFocuser() = default;
-    // Closes an open link without sending anything.
-    ~CFocuser();
+    ~CFocuser() = default;
 
 private:
     // Publishes message as the calling thread's error information and returns
@@ -56,4 +51,5 @@ private:
     static HRESULT Fail(const char* message);
 
     bool m_link = false;
+    ControllerLink m_controller;
 };

@@ -25,6 +25,7 @@ void CheckReply(const uint8_t* data, size_t size);
 void CheckNumberText(const uint8_t* data, size_t size);
 void CheckSettingsText(const uint8_t* data, size_t size);
 void CheckCommand(const uint8_t* data, size_t size);
+void CheckLink(const uint8_t* data, size_t size);
 void CheckRegistryScript(const uint8_t* data, size_t size);
 
 // The module path part of CheckRegistryScript on its own: the path, quoted

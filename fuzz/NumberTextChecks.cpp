@@ -53,6 +53,16 @@ void CheckNumberText(const uint8_t* data, size_t size) {
     FUZZ_EXPECT(std::isfinite(real), shown);
     FUZZ_EXPECT(real == ReferenceReal(parsed), shown);
 
+    // What the dialog takes whole, the lenient reading takes the same way.
+    int32_t whole = 0;
+    if (numbertext::ParseInteger(parsed, numbertext::Strictness::Whole, whole)) {
+        FUZZ_EXPECT(whole == numbertext::ParseInteger(parsed), shown);
+    }
+    float wholeReal = 0.0f;
+    if (numbertext::ParseReal(parsed, numbertext::Strictness::Whole, wholeReal)) {
+        FUZZ_EXPECT(wholeReal == numbertext::NarrowToFloat(real), shown);
+    }
+
     const int32_t integer = FromBytes<int32_t>(data, size);
     const double anyDouble = FromBytes<double>(data, size);
     const size_t bufferSize = size > 0 ? data[size - 1] % (kMaxBuffer + 1) : kMaxBuffer;

@@ -10,7 +10,7 @@
 
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/NumberReference.h"
-#include "setup/SettingsText.h"
+#include "settings/SettingsText.h"
 
 namespace fuzzcheck {
 namespace {

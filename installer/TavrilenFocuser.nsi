@@ -2,16 +2,32 @@
 ;
 ; The shipped installer is a 32-bit program. On 64-bit Windows (x64) it
 ; installs and registers both builds of the driver, on 32-bit Windows only the
-; 32-bit one; the uninstaller takes out both and keeps the user's settings.
+; 32-bit one. It needs the ASCOM Platform, through whose Chooser programs find
+; the driver. The uninstaller takes out both builds and the driver's Chooser
+; entry; it offers to keep the focuser settings for a later installation.
 ;
 ;   makensis -DOUTFILE=... -DDLL32=... -DDLL64=... [-DSIM=...] [-DUSER_GUIDE=...]
 ;            [-DVERSION=1.2.3] [-DTARGET_AMD64 [-DSKIP_DLL32_REGISTRATION]]
 ;            TavrilenFocuser.nsi
 ;
-; TARGET_AMD64 builds the same installer as a 64-bit program, so that it can
-; be exercised where only 64-bit Windows programs run. SKIP_DLL32_REGISTRATION
-; (64-bit build only) installs the 32-bit DLL without registering it, for
-; machines that cannot run 32-bit code at all.
+; USER_GUIDE is the guide as an HTML page. VERSION defaults to the 32-bit
+; DLL's own. TARGET_AMD64 builds the same installer as a 64-bit program, so
+; that it can be exercised where only 64-bit Windows programs run.
+; SKIP_DLL32_REGISTRATION (64-bit build only) installs the 32-bit DLL without
+; registering it, for machines that cannot run 32-bit code at all.
+;
+; Command line (installer/README.md has the same):
+;   setup /S                      silent install
+;   Uninstall.exe /S              silent uninstall; removes the settings too
+;   Uninstall.exe /S /KEEPSETTINGS  silent uninstall that keeps the settings
+; Exit codes:
+;   0    done
+;   1    cancelled by the user
+;   2    a step failed (the details list says which)
+;   3    the ASCOM Platform is missing (its Chooser is not registered)
+;   4    the driver is in use by a running program (silent install only;
+;        interactively the user is asked to close it and retry)
+;   740  not run as administrator
 
 !ifndef OUTFILE
   !error "OUTFILE must be defined"
@@ -23,7 +39,9 @@
   !error "DLL64 must be defined"
 !endif
 !ifndef VERSION
-  !define VERSION 1.0.0
+  ; The version the DLL carries in its version resource.
+  !getdllversion "${DLL32}" DLL_VERSION_
+  !define VERSION "${DLL_VERSION_1}.${DLL_VERSION_2}.${DLL_VERSION_3}"
 !endif
 !ifdef SKIP_DLL32_REGISTRATION
   !ifndef TARGET_AMD64
@@ -44,19 +62,34 @@ RequestExecutionLevel admin
 !include LogicLib.nsh
 !include x64.nsh
 !include MUI2.nsh
+!include FileFunc.nsh
 
 !define PRODUCT "Tavrilen Astrograph Focuser"
 !define PROGID "Tavrilen.Focuser"
 !define DLL32_NAME "TavrilenFocuser.dll"
 !define DLL64_NAME "TavrilenFocuser64.dll"
 !define SIM_NAME "FocuserSim.exe"
-!define USER_GUIDE_NAME "User Guide.md"
+!define USER_GUIDE_NAME "User Guide.html"
 !define UNINSTALLER_NAME "Uninstall.exe"
 ; The driver's profile: the ASCOM Chooser lists the subkeys of "Focuser Drivers"
 ; by their default values, and the driver keeps its settings here. Both builds
 ; of the driver use the 32-bit registry view.
 !define PROFILE_KEY "Software\ASCOM\Focuser Drivers\${PROGID}"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\TavrilenFocuser"
+; Where an uninstall that keeps the settings puts them (32-bit view), outside
+; the Chooser's list; the next installation moves them back.
+!define KEPT_SETTINGS_PARENT "Software\Tavrilen"
+!define KEPT_SETTINGS_KEY "${KEPT_SETTINGS_PARENT}\Focuser settings"
+; The platform's driver chooser, by the ProgID its COM class is registered
+; under: what every program uses to let the user pick this driver. (The
+; profile root Software\ASCOM proves nothing: this installer creates it too.)
+!define PLATFORM_CHOOSER "ASCOM.Utilities.Chooser"
+!define START_MENU_FOLDER "Tavrilen Focuser"
+
+!define EXIT_FAILED 2
+!define EXIT_NO_PLATFORM 3
+!define EXIT_IN_USE 4
+!define EXIT_NOT_ADMIN 740 ; ERROR_ELEVATION_REQUIRED
 
 ; Which regsvr32 runs which DLL: a DLL can only be loaded by a program of its
 ; own kind. A 32-bit process reaches the 64-bit system folder through Sysnative.
@@ -87,11 +120,14 @@ ShowInstDetails show
 ShowUninstDetails show
 
 VIProductVersion "${VERSION}.0"
+VIAddVersionKey /LANG=1033 "CompanyName" "Tavrilen"
 VIAddVersionKey /LANG=1033 "ProductName" "${PRODUCT} driver"
 VIAddVersionKey /LANG=1033 "FileDescription" "${PRODUCT} driver setup"
 VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
-VIAddVersionKey /LANG=1033 "LegalCopyright" ""
+VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) 2026 Tavrilen"
+; A file that cannot be written is never skipped: the driver would be half new.
+AllowSkipFiles off
 
 !define MUI_ABORTWARNING
 !define MUI_WELCOMEPAGE_TEXT "This installs the ASCOM focuser driver for the Tavrilen Astrograph, so that your astronomy programs can find it in the ASCOM Chooser.$\r$\n$\r$\nClose every astronomy program before you continue.$\r$\n$\r$\n$_CLICK"
@@ -120,7 +156,7 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" ""
   !insertmacro Regsvr32 "${EXE}" "" "${DLL}"
   ${If} $0 <> 0
     MessageBox MB_ICONSTOP|MB_OK "Could not register $\"${DLL}$\" (regsvr32 ended with $0)." /SD IDOK
-    SetErrorLevel 2
+    SetErrorLevel ${EXIT_FAILED}
     Abort "Could not register ${DLL}"
   ${EndIf}
 !macroend
@@ -139,6 +175,89 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" ""
 
 ; 1 where the 64-bit DLL is installed: on x64 Windows.
 Var Install64
+; 1 when the uninstaller keeps the focuser settings.
+Var KeepSettings
+; The files found in use, one to a line.
+Var FilesInUse
+
+; The registry view of the installer's own entries, and the 32-bit view that
+; both builds of the driver keep their profile in.
+!macro OwnRegView
+  !ifdef TARGET_AMD64
+    SetRegView 64
+  !else
+    SetRegView 32
+  !endif
+!macroend
+
+; Adds FILE to $FilesInUse when a running program holds it: a loaded DLL or a
+; running program cannot be opened for writing, whatever the sharing asked.
+; (Access denied is not taken as in use: it may be the file's own rights, and
+; the user would be asked to close programs in vain.)
+!macro NoteIfInUse FILE
+  ${If} ${FileExists} "${FILE}"
+    System::Call 'kernel32::CreateFileW(w "${FILE}", i 0x40000000, i 0, p 0, i 3, i 0x80, p 0) p .r0 ?e'
+    Pop $1
+    ${If} $0 = -1
+      ${If} $1 = 32     ; ERROR_SHARING_VIOLATION
+      ${OrIf} $1 = 33   ; ERROR_LOCK_VIOLATION
+        StrCpy $FilesInUse "$FilesInUse${FILE}$\r$\n"
+      ${EndIf}
+    ${Else}
+      System::Call 'kernel32::CloseHandle(p r0)'
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+; Before any file is replaced: while a program holds the driver, the user is
+; asked to close it and retry (a silent install ends with EXIT_IN_USE).
+Function WaitUntilNotInUse
+  ${Do}
+    StrCpy $FilesInUse ""
+    !insertmacro NoteIfInUse "$INSTDIR\${DLL32_NAME}"
+    !insertmacro NoteIfInUse "$INSTDIR\${DLL64_NAME}"
+    !insertmacro NoteIfInUse "$INSTDIR\${SIM_NAME}"
+    ${If} $FilesInUse == ""
+      Return
+    ${EndIf}
+    DetailPrint "In use by a running program: $FilesInUse"
+    MessageBox MB_ICONEXCLAMATION|MB_RETRYCANCEL "The focuser driver is in use by a program that is still running:$\r$\n$\r$\n$FilesInUse$\r$\nClose your astronomy programs (imaging, planetarium, guiding, focusing, observatory control and hub programs, and the focuser simulator), then click Retry." /SD IDCANCEL IDRETRY retry
+    SetErrorLevel ${EXIT_IN_USE}
+    Abort "The driver is in use: close your astronomy programs and run this setup again."
+    retry:
+  ${Loop}
+FunctionEnd
+
+; Copies the named values of key $R0 to key $R1 under HKLM in the current
+; view: texts and numbers, the kinds the driver stores.
+!macro DefineCopyNamedValues PREFIX
+Function ${PREFIX}CopyNamedValues
+  StrCpy $R2 0
+  ${Do}
+    ClearErrors
+    EnumRegValue $R3 HKLM $R0 $R2
+    ${If} ${Errors}
+      Return
+    ${EndIf}
+    IntOp $R2 $R2 + 1
+    ${If} $R3 != ""
+      ClearErrors
+      ReadRegStr $R4 HKLM $R0 $R3
+      ${IfNot} ${Errors}
+        WriteRegStr HKLM $R1 $R3 $R4
+      ${Else}
+        ClearErrors
+        ReadRegDWORD $R4 HKLM $R0 $R3
+        ${IfNot} ${Errors}
+          WriteRegDWORD HKLM $R1 $R3 $R4
+        ${EndIf}
+      ${EndIf}
+    ${EndIf}
+  ${Loop}
+FunctionEnd
+!macroend
+!insertmacro DefineCopyNamedValues ""
+!insertmacro DefineCopyNamedValues "un."
 
 Function .onInit
   !ifdef TARGET_AMD64
@@ -161,7 +280,16 @@ Function .onInit
   Pop $0
   ${If} $0 != "Admin"
     MessageBox MB_ICONSTOP|MB_OK "Installing the driver needs administrator rights." /SD IDOK
-    SetErrorLevel 740 ; ERROR_ELEVATION_REQUIRED
+    SetErrorLevel ${EXIT_NOT_ADMIN}
+    Quit
+  ${EndIf}
+
+  ClearErrors
+  ReadRegStr $0 HKCR "${PLATFORM_CHOOSER}\CLSID" ""
+  ${If} ${Errors}
+  ${OrIf} $0 == ""
+    MessageBox MB_ICONSTOP|MB_OK "The ASCOM Platform is not installed on this computer.$\r$\n$\r$\nYour astronomy programs find this driver through the ASCOM Chooser, which comes with the ASCOM Platform, and the Chooser was not found (no $\"${PLATFORM_CHOOSER}$\" is registered).$\r$\n$\r$\nInstall the ASCOM Platform first, then run this setup again." /SD IDOK
+    SetErrorLevel ${EXIT_NO_PLATFORM}
     Quit
   ${EndIf}
 FunctionEnd
@@ -176,13 +304,21 @@ Function un.onInit
   Pop $0
   ${If} $0 != "Admin"
     MessageBox MB_ICONSTOP|MB_OK "Removing the driver needs administrator rights." /SD IDOK
-    SetErrorLevel 740
+    SetErrorLevel ${EXIT_NOT_ADMIN}
     Quit
+  ${EndIf}
+  StrCpy $KeepSettings 0
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/KEEPSETTINGS" $1
+  ${IfNot} ${Errors}
+    StrCpy $KeepSettings 1
   ${EndIf}
 FunctionEnd
 
 Section "Driver" SecDriver
   SectionIn RO
+  Call WaitUntilNotInUse
   SetOutPath "$INSTDIR"
   File "/oname=${DLL32_NAME}" "${DLL32}"
   ${If} $Install64 = 1
@@ -194,6 +330,7 @@ Section "Driver" SecDriver
   !ifdef USER_GUIDE
     File "/oname=${USER_GUIDE_NAME}" "${USER_GUIDE}"
   !endif
+  Delete "$INSTDIR\User Guide.md"  ; the guide's form before 1.0
 
   ; The uninstaller comes first, so that a registration that fails below
   ; leaves an installation that can still be removed.
@@ -206,6 +343,32 @@ Section "Driver" SecDriver
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER_NAME}" /S'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${UNINSTALLER_NAME},0"
+  !ifdef USER_GUIDE
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "Readme" "$INSTDIR\${USER_GUIDE_NAME}"
+  !endif
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+
+  ; The guide opens in the browser from the Start menu, for every user.
+  !ifdef USER_GUIDE
+    SetShellVarContext all
+    CreateDirectory "$SMPROGRAMS\${START_MENU_FOLDER}"
+    CreateShortcut "$SMPROGRAMS\${START_MENU_FOLDER}\Focuser User Guide.lnk" "$INSTDIR\${USER_GUIDE_NAME}"
+  !endif
+
+  ; Settings that an earlier uninstall kept come back into the profile.
+  SetRegView 32
+  ClearErrors
+  EnumRegValue $0 HKLM "${KEPT_SETTINGS_KEY}" 0
+  ${IfNot} ${Errors}
+    StrCpy $R0 "${KEPT_SETTINGS_KEY}"
+    StrCpy $R1 "${PROFILE_KEY}"
+    Call CopyNamedValues
+    DeleteRegKey HKLM "${KEPT_SETTINGS_KEY}"
+    DeleteRegKey /ifempty HKLM "${KEPT_SETTINGS_PARENT}"
+  ${EndIf}
+  !insertmacro OwnRegView
 
   ; The profile key must exist before registration: registration only names
   ; an existing key ("Tavrilen", which the Chooser shows) and never creates it.
@@ -213,7 +376,7 @@ Section "Driver" SecDriver
   System::Call 'advapi32::RegCreateKeyExW(p ${HKLM_HANDLE}, w "${PROFILE_KEY}", i 0, p 0, i 0, i ${PROFILE_KEY_ACCESS}, p 0, *p .r1, p 0) i .r0'
   ${If} $0 <> 0
     MessageBox MB_ICONSTOP|MB_OK "Could not create the driver's profile key HKLM\${PROFILE_KEY} (error $0)." /SD IDOK
-    SetErrorLevel 2
+    SetErrorLevel ${EXIT_FAILED}
     Abort "Could not create the profile key"
   ${EndIf}
   System::Call 'advapi32::RegCloseKey(p r1)'
@@ -229,11 +392,34 @@ Section "Driver" SecDriver
 SectionEnd
 
 Section "Uninstall"
+  ${IfNot} ${Silent}
+    MessageBox MB_ICONQUESTION|MB_YESNO "Keep your focuser settings (COM port, speed, step size and maximum position) for a later installation of the driver?" IDNO +2
+    StrCpy $KeepSettings 1
+  ${EndIf}
+
   ; The 64-bit DLL's file exists only where it was installed.
   !insertmacro UnregisterDll "${REGSVR32_FOR_DLL64}" "$INSTDIR\${DLL64_NAME}"
   !ifndef SKIP_DLL32_REGISTRATION
     !insertmacro UnregisterDll "${REGSVR32_FOR_DLL32}" "$INSTDIR\${DLL32_NAME}"
   !endif
+
+  ; The profile key is the driver's entry in the Chooser: it goes, so that no
+  ; program offers a driver that is gone. Kept settings wait elsewhere.
+  SetRegView 32
+  DeleteRegKey HKLM "${KEPT_SETTINGS_KEY}"
+  ${If} $KeepSettings = 1
+    StrCpy $R0 "${PROFILE_KEY}"
+    StrCpy $R1 "${KEPT_SETTINGS_KEY}"
+    Call un.CopyNamedValues
+    DetailPrint "Focuser settings kept in HKLM\${KEPT_SETTINGS_KEY}"
+  ${EndIf}
+  DeleteRegKey /ifempty HKLM "${KEPT_SETTINGS_PARENT}"
+  DeleteRegKey HKLM "${PROFILE_KEY}"
+  !insertmacro OwnRegView
+
+  SetShellVarContext all
+  Delete "$SMPROGRAMS\${START_MENU_FOLDER}\Focuser User Guide.lnk"
+  RMDir "$SMPROGRAMS\${START_MENU_FOLDER}"
 
   ; A program that still has a DLL loaded keeps the file until the next restart.
   Delete /REBOOTOK "$INSTDIR\${DLL64_NAME}"
@@ -242,7 +428,5 @@ Section "Uninstall"
   Delete "$INSTDIR\${USER_GUIDE_NAME}"
   Delete "$INSTDIR\${UNINSTALLER_NAME}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
-  ; The profile key and the settings in it stay, so that a later installation
-  ; finds the user's port, speed, step size and maximum as they were left.
   RMDir /REBOOTOK "$INSTDIR"
 SectionEnd

@@ -1,46 +1,27 @@
 #include "link/ControllerLink.h"
 
 #include <cstring>
-#include <new>
 
-#include "setup/DriverSettings.h"
-
-namespace {
-constexpr DWORD kBaudRate = 9600;
-}
-
-ControllerLink::ConnectResult ControllerLink::Connect(const char* deviceName) {
-    m_port.reset(new (std::nothrow) SerialPort);
-    if (!m_port) return ConnectResult::OutOfMemory;
-    if (!m_port->Open(deviceName, kBaudRate, false)) {
-        m_port.reset();  // closes whatever Open left open
-        return ConnectResult::OpenFailed;
-    }
+bool ControllerLink::Connect(std::unique_ptr<Transport> line) {
+    m_line = std::move(line);
     int32_t position = 0;
-    if (!ReadPosition(position)) {
-        Disconnect();
-        return ConnectResult::NoResponse;
-    }
-    return ConnectResult::Connected;
-}
-
-void ControllerLink::Disconnect() {
-    if (m_port) m_port->Close();
-    m_port.reset();
+    if (ReadPosition(position)) return true;
+    Disconnect();
+    return false;
 }
 
 bool ControllerLink::SendCommand(const char* command) {
-    if (!m_port) return false;
+    if (!m_line) return false;
     if (std::strlen(command) > protocol::kFrameSize) return false;
 
     char buffer[protocol::kFrameSize + 1] = {};
     std::memcpy(buffer, command, std::strlen(command));
     // A failed purge, write or read is not an error of its own: the reply is
     // decoded from whatever arrived, and nothing is a recognised reply.
-    m_port->Purge();
-    m_port->Write(buffer, protocol::kFrameSize);
+    m_line->Purge();
+    m_line->Write(buffer, protocol::kFrameSize);
     std::memset(buffer, 0, sizeof buffer);
-    m_port->Read(buffer, protocol::kFrameSize);
+    m_line->Read(buffer, protocol::kFrameSize);
 
     const protocol::DecodedReply reply = protocol::DecodeReply(buffer);
     switch (reply.kind) {
@@ -65,6 +46,12 @@ bool ControllerLink::ReadPosition(int32_t& position) {
     return true;
 }
 
+bool ControllerLink::ReadTemperature(float& temperature) {
+    if (!SendCommand(protocol::kReadTemperature)) return false;
+    temperature = m_temperature;
+    return true;
+}
+
 bool ControllerLink::ReadStatus(bool& flag1, bool& flag2, bool& flag3, bool& flag4, bool& flag5) {
     if (!SendCommand(protocol::kReadStatus)) return false;
     flag1 = m_status[0];
@@ -81,19 +68,17 @@ bool ControllerLink::QueryMoving() {
     return flags[protocol::kMovingFlag];
 }
 
-bool ControllerLink::ReadTemperature() { return SendCommand(protocol::kReadTemperature); }
-
 bool ControllerLink::FindHome() { return SendCommand(protocol::kFindHome); }
 
 bool ControllerLink::ZeroPosition() { return SendCommand(protocol::kZeroPosition); }
 
-bool ControllerLink::ApplySpeed() {
-    return SendCommand(protocol::SpeedCommand(LoadSettings().Speed));
+bool ControllerLink::ApplySpeed(int32_t speed) {
+    return SendCommand(protocol::SpeedCommand(speed));
 }
 
 bool ControllerLink::MoveTo(int32_t target) {
     if (QueryMoving()) return false;
-    if (!m_port) return false;
+    if (!m_line) return false;
     char command[protocol::kMoveCommandCapacity];
     protocol::FormatMoveCommand(target, command);
     return SendCommand(command);

@@ -59,7 +59,7 @@ DecodedReply DecodeReply(const char* reply) {
         result.recognised = true;
     } else if (StartsWith(text, "FT")) {
         result.kind = ReplyKind::Temperature;
-        result.temperature = numbertext::NarrowToFloat(numbertext::ParseReal(text + 2));
+        numbertext::ParseReal(text + 2, numbertext::Strictness::Lenient, result.temperature);
         result.recognised = true;
     } else if (StartsWith(text, "FP") || StartsWith(text, "FS")) {
         result.kind = ReplyKind::Acknowledgement;

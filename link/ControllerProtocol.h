@@ -10,6 +10,8 @@ namespace protocol {
 // Every command is sent as exactly this many bytes, and every reply is read as
 // up to this many.
 constexpr size_t kFrameSize = 9;
+// The line runs at this rate, 8 data bits, no parity, one stop bit.
+constexpr uint32_t kBaudRate = 9600;
 
 constexpr const char kReadPosition[] = "FG0000000";
 constexpr const char kReadStatus[] = "FU0000000";

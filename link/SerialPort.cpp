@@ -1,7 +1,5 @@
 #include "link/SerialPort.h"
 
-#include <string>
-
 namespace {
 
 // With these a 9-byte read ends when all 9 bytes are in or after
@@ -19,29 +17,26 @@ constexpr COMMTIMEOUTS kTimeouts = {
 
 SerialPort::~SerialPort() { Close(); }
 
-bool SerialPort::Open(const char* deviceName, DWORD baudRate, bool evenParity) {
-    std::string path = deviceName;
-    if (path.empty() || path[0] != '/') path.insert(0, "//./");
-
+bool SerialPort::Open(const char* deviceName, DWORD baudRate) {
     // Share mode 0: one owner at a time, so a second driver object (or another
     // program) cannot talk over an open link.
-    m_handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    m_handle = CreateFileA(deviceName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            0, nullptr);
     if (m_handle == INVALID_HANDLE_VALUE) return false;
 
-    m_dcb = {};
-    m_dcb.DCBlength = sizeof m_dcb;
+    DCB dcb = {};
+    dcb.DCBlength = sizeof dcb;
     COMMTIMEOUTS timeouts = kTimeouts;
-    if (!GetCommState(m_handle, &m_dcb) || !SetCommTimeouts(m_handle, &timeouts)) {
+    if (!GetCommState(m_handle, &dcb) || !SetCommTimeouts(m_handle, &timeouts)) {
         Close();
         return false;
     }
 
-    m_dcb.BaudRate = baudRate;
-    m_dcb.ByteSize = 8;
-    m_dcb.Parity = evenParity ? EVENPARITY : NOPARITY;
-    m_dcb.StopBits = ONESTOPBIT;
-    return SetCommState(m_handle, &m_dcb) != FALSE;
+    dcb.BaudRate = baudRate;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    return SetCommState(m_handle, &dcb) != FALSE;
 }
 
 void SerialPort::Close() {
@@ -50,14 +45,17 @@ void SerialPort::Close() {
     m_handle = INVALID_HANDLE_VALUE;
 }
 
-bool SerialPort::Write(const void* bytes, DWORD count) {
+// Counts are a frame's few bytes, far below what a DWORD holds.
+bool SerialPort::Write(const void* bytes, size_t count) {
     DWORD written = 0;
-    return WriteFile(m_handle, bytes, count, &written, nullptr) && written == count;
+    return WriteFile(m_handle, bytes, static_cast<DWORD>(count), &written, nullptr) &&
+           written == count;
 }
 
-bool SerialPort::Read(void* buffer, DWORD count) {
+bool SerialPort::Read(void* buffer, size_t count) {
     DWORD received = 0;
-    return ReadFile(m_handle, buffer, count, &received, nullptr) && received == count;
+    return ReadFile(m_handle, buffer, static_cast<DWORD>(count), &received, nullptr) &&
+           received == count;
 }
 
 bool SerialPort::Purge() {

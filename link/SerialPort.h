@@ -3,30 +3,28 @@
 // time-outs and line settings, plain synchronous reads and writes.
 #include <windows.h>
 
-class SerialPort {
+#include "link/Transport.h"
+
+class SerialPort final : public Transport {
 public:
     SerialPort() = default;
-    ~SerialPort();
+    ~SerialPort() override;
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    // Opens the device ("COM3" is taken as "//./COM3"), sets the read time-outs
-    // and then baud rate, 8 data bits, the parity and one stop bit, leaving
+    // Opens the device by its full name ("//./COM3"), sets the read time-outs
+    // and then the baud rate, 8 data bits, no parity and one stop bit, leaving
     // every other line setting as the device had it. When the last step fails
     // the device stays open and false is returned; destruction closes it.
-    bool Open(const char* deviceName, DWORD baudRate, bool evenParity);
+    bool Open(const char* deviceName, DWORD baudRate);
     void Close();
     bool IsOpen() const { return m_handle != INVALID_HANDLE_VALUE; }
 
-    // True only when the call succeeds and exactly count bytes moved. A read
-    // ends after count bytes or after its time-out (136 ms for 9 bytes);
-    // whatever arrived is in the buffer either way.
-    bool Write(const void* bytes, DWORD count);
-    bool Read(void* buffer, DWORD count);
-    // Discards pending input and output and aborts a pending read.
-    bool Purge();
+    // A 9-byte read ends after 136 ms at the latest.
+    bool Write(const void* bytes, size_t count) override;
+    bool Read(void* buffer, size_t count) override;
+    bool Purge() override;
 
 private:
     HANDLE m_handle = INVALID_HANDLE_VALUE;
-    DCB m_dcb = {};
 };

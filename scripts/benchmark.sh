@@ -16,4 +16,10 @@ trap '"$here/scripts/wine-fixture.sh" stop "$win" || true' EXIT
 "$here/scripts/wine-fixture.sh" start "$win" "$arch" "$loader" "$build/native/nullmodem"
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $("$loader" --version)"
+# What ships: the stripped DLLs; their symbols stay in the build beside them.
+for dll in "$build/win32/TavrilenFocuser.dll" "$build/win64/TavrilenFocuser64.dll"; do
+  if [ -f "$dll" ]; then
+    echo "$(basename "$dll"): $(stat -c %s "$dll") bytes shipped (stripped), symbols $(stat -c %s "$dll.debug" 2>/dev/null || echo '?') bytes in $(basename "$dll").debug"
+  fi
+done
 timeout 1200 "$here/scripts/wine-run.sh" "$win" "$loader" "$win/benchmark.exe" "$@"

@@ -12,7 +12,7 @@ packages=(
   libwine-dev wine wine32:i386 wine64
   googletest
   xvfb x11-apps imagemagick x11-utils
-  nsis
+  nsis pandoc
   clang libclang-rt-14-dev  # libFuzzer and the sanitizers, for scripts/fuzz.sh
 )
 case ${1:-} in

@@ -1,12 +1,16 @@
-// The DLL's entry points: loading and unloading drive the application object;
-// the four exports are all a client (or regsvr32) calls by name.
+// The DLL's entry points: loading sets up the module object with the class
+// table and unloading terminates it; the four exports are all a client (or
+// regsvr32) calls by name.
 #include <windows.h>
 #include <objbase.h>
 
-#include "server/CTavrilenApp.h"
+#include "com/ClassFactory.h"
+#include "com/ComObject.h"
+#include "com/ServerModule.h"
+#include "driver/CFocuser.h"
+#include "resources/resource.h"
 #include "server/Registration.h"
 #include "server/RuntimeThreads.h"
-#include "server/ServerModule.h"
 
 // The C++ runtime is linked in statically and keeps an emergency buffer for
 // exceptions thrown when memory runs out (some 70 KiB, taken from the C
@@ -17,18 +21,33 @@ void __freeres();
 }  // namespace __gnu_cxx
 
 namespace {
-CTavrilenApp theApp;
+
+HRESULT UpdateFocuserRegistry(bool registering) {
+    return UpdateRegistryFromResource(IDR_REGISTRY_SCRIPT, registering);
+}
+
+// The driver keeps no class-wide state to set up or tear down.
+void InitFocuserClass(bool) {}
+
+ClassEntry g_classTable[] = {
+    {&CLSID_Focuser, &UpdateFocuserRegistry, &ClassFactory::Create,
+     &CreateComInstance<CFocuser>, nullptr, &InitFocuserClass},
+    {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
 }  // namespace
 
-// Static objects are constructed before the attach and destroyed after the
-// detach, so the application object runs between the two.
+// Static objects (the module object among them) are constructed before the
+// attach and destroyed after the detach, so the module runs between the two.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     switch (reason) {
         case DLL_PROCESS_ATTACH:
-            return theApp.InitInstance();
+            ServerModule::Instance().Init(g_classTable);
+            break;
         case DLL_PROCESS_DETACH:
-            // A non-null reserved means the process is exiting, not FreeLibrary.
-            theApp.ExitInstance(reserved != nullptr);
+            // A non-null reserved means the process is exiting, not FreeLibrary:
+            // what the termination callbacks would release may already be gone.
+            ServerModule::Instance().Term(reserved != nullptr);
             // Unloaded while the process goes on: nothing of ours runs again
             // to throw, so the buffer goes back to the heap it came from, and
             // the runtime's thread-local keys go back to the process.

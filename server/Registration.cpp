@@ -6,14 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "com/ServerModule.h"
 #include "server/RegistryScript.h"
-#include "server/ServerModule.h"
-#include "setup/DriverSettings.h"
+#include "settings/DriverSettings.h"
 
 namespace {
 
-// (ERROR_INSUFFICIENT_BUFFER as an HRESULT.)
-constexpr HRESULT kPathTooLong = static_cast<HRESULT>(0x8007007AL);
+constexpr HRESULT kPathTooLong = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_WIN32, ERROR_INSUFFICIENT_BUFFER);
 
 HRESULT LastError() {
     const DWORD error = GetLastError();

@@ -39,8 +39,8 @@ public:
     using Replacement = registryscript::Replacement;
 
     // A script that fails to parse; the registry has not been touched then.
-    // (ERROR_INVALID_DATA as an HRESULT.)
-    static constexpr HRESULT kSyntaxError = static_cast<HRESULT>(0x8007000DL);
+    static constexpr HRESULT kSyntaxError =
+        MAKE_HRESULT(SEVERITY_ERROR, FACILITY_WIN32, ERROR_INVALID_DATA);
 
     // Replaces the %NAME% markers in the 8-bit text and reads it.
     HRESULT Parse(const char* text, size_t length, const std::vector<Replacement>& replacements);

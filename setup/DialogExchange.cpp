@@ -2,7 +2,12 @@
 
 #include <new>
 
-#include "setup/DialogText.h"
+#include "common/NumberText.h"
+
+namespace {
+// Room for any 32-bit integer and for the plain form of any float.
+constexpr size_t kNumberTextCapacity = 64;
+}  // namespace
 
 DialogExchange::DialogExchange(HWND dialog, Direction direction, const char* promptCaption)
     : m_dialog(dialog), m_direction(direction), m_promptCaption(promptCaption) {}
@@ -54,14 +59,14 @@ void DialogExchange::Integer(int id, int32_t& value) {
     if (ToMembers()) {
         const std::unique_ptr<char[]> text = ReadText(control);
         int32_t parsed = 0;
-        if (text && dialogtext::ParseInteger(text.get(), parsed)) {
+        if (text && numbertext::ParseInteger(text.get(), numbertext::Strictness::Whole, parsed)) {
             value = parsed;
         } else {
             FailOn(control, kIntegerPrompt);
         }
     } else {
-        char text[dialogtext::kNumberTextCapacity];
-        dialogtext::FormatInteger(value, text);
+        char text[kNumberTextCapacity];
+        numbertext::FormatInteger(value, text, sizeof text);
         SetWindowTextA(control, text);
     }
 }
@@ -72,14 +77,14 @@ void DialogExchange::Real(int id, float& value) {
     if (ToMembers()) {
         const std::unique_ptr<char[]> text = ReadText(control);
         float parsed = 0.0f;
-        if (text && dialogtext::ParseReal(text.get(), parsed)) {
+        if (text && numbertext::ParseReal(text.get(), numbertext::Strictness::Whole, parsed)) {
             value = parsed;
         } else {
             FailOn(control, kRealPrompt);
         }
     } else {
-        char text[dialogtext::kNumberTextCapacity];
-        dialogtext::FormatReal(value, text);
+        char text[kNumberTextCapacity];
+        numbertext::FormatShortest(value, text, sizeof text);
         SetWindowTextA(control, text);
     }
 }

@@ -1,30 +1,24 @@
 #include "setup/Setup.h"
 
-#include "driver/CFocuser.h"
 #include "resources/resource.h"
-#include "server/ServerModule.h"
 
-Setup::Setup(HWND parent)
-    : DialogWindow(ServerModule::ResourceInstance(), IDD_SETUP, parent, kCaption) {
-    const DriverSettings settings = LoadSettings();
-    PortIndex = settings.PortIndex;
-    MaxPosition = settings.MaxPosition;
-    StepSize = settings.StepSize;
-    Speed = settings.Speed;
-}
+Setup::Setup(HINSTANCE resources, ControllerLink* link, const DriverSettings& settings,
+             HWND parent)
+    : DialogWindow(resources, IDD_SETUP, parent, kCaption),
+      m_link(link),
+      m_portIndex(settings.PortIndex),
+      m_maxPosition(settings.MaxPosition),
+      m_stepSize(settings.StepSize),
+      m_speed(settings.Speed) {}
 
 Setup::~Setup() = default;
 
 void Setup::DoDataExchange(DialogExchange& exchange) {
-    exchange.Control(IDC_STEP_SIZE, m_stepSizeEdit);
     exchange.Control(IDC_ZERO_POSITION, m_zeroPositionButton);
-    exchange.Control(IDC_MAX_POSITION, m_maxPositionEdit);
-    exchange.Control(IDC_PORT_LIST, m_portList);
-    exchange.ComboIndex(IDC_PORT_LIST, PortIndex);
-    exchange.Integer(IDC_MAX_POSITION, MaxPosition);
-    exchange.Real(IDC_STEP_SIZE, StepSize);
-    exchange.Control(IDC_SPEED_SLOW, m_slowRadio);
-    exchange.Radio(IDC_SPEED_SLOW, Speed);
+    exchange.ComboIndex(IDC_PORT_LIST, m_portIndex);
+    exchange.Integer(IDC_MAX_POSITION, m_maxPosition);
+    exchange.Real(IDC_STEP_SIZE, m_stepSize);
+    exchange.Radio(IDC_SPEED_SLOW, m_speed);
     exchange.Control(IDC_FIND_HOME, m_findHomeButton);
 }
 
@@ -57,8 +51,8 @@ bool Setup::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& resul
 
 bool Setup::OnInitDialog() {
     if (!DialogWindow::OnInitDialog()) return false;
-    EnableWindow(m_zeroPositionButton, m_linked);
-    EnableWindow(m_findHomeButton, m_linked);
+    EnableWindow(m_zeroPositionButton, m_link != nullptr);
+    EnableWindow(m_findHomeButton, m_link != nullptr);
     return true;
 }
 
@@ -71,11 +65,7 @@ void Setup::OnOK() {
 void Setup::OnZeroPosition() {
     if (!UpdateData(true)) return;
     Save();
-    // The speed just saved goes first; the zeroing is sent whatever became of
-    // it, and neither outcome is shown.
-    if (m_driver == nullptr) return;
-    m_driver->ApplySpeed();
-    m_driver->ZeroPosition();
+    SendAtStoredSpeed(&ControllerLink::ZeroPosition);
 }
 
 void Setup::OnFindHome() {
@@ -84,16 +74,20 @@ void Setup::OnFindHome() {
     if (MessageBoxA(Handle(), kFindHomeQuestion, kCaption, MB_YESNO | MB_ICONEXCLAMATION) != IDYES) {
         return;
     }
-    if (m_driver == nullptr) return;
-    m_driver->ApplySpeed();
-    m_driver->FindHome();
+    SendAtStoredSpeed(&ControllerLink::FindHome);
+}
+
+void Setup::SendAtStoredSpeed(bool (ControllerLink::*command)()) {
+    if (m_link == nullptr) return;
+    m_link->ApplySpeed(LoadSettings().Speed);
+    (m_link->*command)();
 }
 
 void Setup::Save() const {
     DriverSettings settings;
-    settings.PortIndex = PortIndex;
-    settings.MaxPosition = MaxPosition;
-    settings.StepSize = StepSize;
-    settings.Speed = Speed;
+    settings.PortIndex = m_portIndex;
+    settings.MaxPosition = m_maxPosition;
+    settings.StepSize = m_stepSize;
+    settings.Speed = m_speed;
     SaveSettings(settings);
 }

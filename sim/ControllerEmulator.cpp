@@ -11,11 +11,9 @@ constexpr size_t kFrameSize = 9;
 // A partial frame older than this is taken as complete: the driver never
 // pauses inside a frame, so a gap means the rest is not coming.
 constexpr double kPartialFrameTimeoutMs = 50.0;
-// How long one read waits for the first byte when nothing is due; bounds how
-// fast Stop() returns.
+// The longest one read blocks: bounds how fast Stop() returns and how late an
+// injected message starts.
 constexpr DWORD kPollMs = 10;
-// The read wait while bytes are due to go out: the pacing's granularity.
-constexpr DWORD kBusyPollMs = 1;
 
 const char* KindName(ControllerEmulator::TraceEntry::Kind kind) {
     switch (kind) {
@@ -100,7 +98,7 @@ bool ControllerEmulator::Start(const char* device) {
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
     SetCommState(m_handle, &dcb);
-    m_readWaitMs = 0;
+    m_readWaitMs = MAXDWORD;  // not set yet
     SetReadWait(kPollMs);
     if (m_readWaitMs != kPollMs) {
         CloseHandle(m_handle);
@@ -189,9 +187,25 @@ bool ControllerEmulator::WaitUntilSent(unsigned timeoutMs) const {
 
 void ControllerEmulator::SetReadWait(DWORD ms) {
     if (ms == m_readWaitMs) return;
-    // Return as soon as any byte is there, or after ms with none.
-    COMMTIMEOUTS timeouts = {MAXDWORD, MAXDWORD, ms, 0, 0};
+    // A read of n bytes returns as soon as they are all there, or after ms with
+    // what has come; with no wait it returns at once with what is there. (A
+    // read that returns at its first byte, {MAXDWORD, MAXDWORD, ms}, is seen
+    // to sit out its whole wait under Wine while another read is pending on
+    // the line's other end, which the driver's always is.)
+    COMMTIMEOUTS timeouts = {0, 0, ms, 0, 0};
+    if (ms == 0) timeouts = {MAXDWORD, 0, 0, 0, 0};
     if (SetCommTimeouts(m_handle, &timeouts)) m_readWaitMs = ms;
+}
+
+double ControllerEmulator::NextDueMs() const {
+    double due = m_partial.empty() ? kNever : m_partialRawMs + kPartialFrameTimeoutMs;
+    if (!m_arriving.empty()) due = std::min(due, m_arriving.front().atMs);
+    if (!m_outgoing.empty()) {
+        const Transmission& t = m_outgoing.front();
+        const double startMs = t.sent == 0 ? std::max(t.dueMs, m_outLineMs) : t.startMs;
+        due = std::min(due, m_paced ? startMs + (t.sent + 1) * kByteMs : t.dueMs);
+    }
+    return due;
 }
 
 void ControllerEmulator::Record(const TraceEntry& entry) {
@@ -293,7 +307,7 @@ void ControllerEmulator::SendDue(double nowMs) {
 }
 
 void ControllerEmulator::Run() {
-    char buffer[64];
+    char buffer[kFrameSize];
     while (!m_stop) {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -302,15 +316,29 @@ void ControllerEmulator::Run() {
             }
             m_injected.clear();
         }
-        const bool busy = !m_outgoing.empty() || !m_arriving.empty();
-        SetReadWait(busy ? kBusyPollMs : kPollMs);
+        // Block until the rest of the frame is in or the next thing falls due;
+        // the last fraction of a ms before it is polled, since a read's wait
+        // is counted in whole ms.
+        const double untilDueMs = NextDueMs() - NowMs();
+        DWORD waitMs = kPollMs;
+        if (untilDueMs < 1.0) {
+            waitMs = 0;
+        } else if (untilDueMs < kPollMs) {
+            waitMs = static_cast<DWORD>(untilDueMs);
+        }
+        SetReadWait(waitMs);
         DWORD received = 0;
-        if (!ReadFile(m_handle, buffer, sizeof buffer, &received, nullptr)) {
+        if (!ReadFile(m_handle, buffer, static_cast<DWORD>(kFrameSize - m_partial.size()), &received,
+                      nullptr)) {
             // A pulled plug: the port may come back.
             received = 0;
             Sleep(kPollMs);
         }
-        if (received > 0) Receive(buffer, received, NowMs());
+        if (received > 0) {
+            Receive(buffer, received, NowMs());
+        } else if (waitMs == 0 && untilDueMs > 0.0) {
+            SwitchToThread();
+        }
         HandleArrivedFrames(NowMs());
         SendDue(NowMs());
     }

@@ -128,6 +128,10 @@ private:
     void Queue(double dueMs, const std::string& bytes, TraceEntry::Kind kind);
     void Record(const TraceEntry& entry);
     void SetReadWait(DWORD ms);
+    // When the next frame completes on the line, a partial frame times out or
+    // the next byte is to go out; kNever when nothing is pending.
+    double NextDueMs() const;
+    static constexpr double kNever = 1e300;
 
     HANDLE m_handle = INVALID_HANDLE_VALUE;
     std::thread m_thread;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -16,6 +17,8 @@ using numbertext::FormatInteger;
 using numbertext::NarrowToFloat;
 using numbertext::ParseInteger;
 using numbertext::ParseReal;
+using numbertext::FormatShortest;
+constexpr numbertext::Strictness Whole = numbertext::Strictness::Whole;
 
 struct IntegerCase {
     const char* text;
@@ -218,10 +221,129 @@ TEST(NumberText, IgnoresTheProcessLocale) {
     char buffer[32];
     const bool formatted = FormatFixed6(1.25, buffer, sizeof buffer);
     const double parsed = ParseReal("2.5");
+    char shortest[64];
+    FormatShortest(1.27f, shortest, sizeof shortest);
+    float typed = 0.0f;
+    const bool point = ParseReal("1.27", Whole, typed);
+    const bool comma = ParseReal("1,27", Whole, typed);
     std::setlocale(LC_ALL, previous.c_str());
     EXPECT_TRUE(formatted);
     EXPECT_STREQ(buffer, "1.250000");
     EXPECT_EQ(parsed, 2.5);
+    EXPECT_STREQ(shortest, "1.27");
+    EXPECT_TRUE(point);
+    EXPECT_FALSE(comma);
+}
+
+// --- Whole: the setup dialog's edits ----------------------------------------
+
+TEST(WholeNumberText, IntegersAreWholeDecimalNumbersThatFit) {
+    struct Case {
+        const char* text;
+        int32_t value;
+    };
+    const Case good[] = {
+        {"0", 0}, {"250000", 250000}, {"  42  ", 42}, {"\t7", 7}, {"-17", -17}, {"+5", 5},
+        {"007", 7}, {"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN},
+    };
+    for (const Case& c : good) {
+        int32_t value = -99;
+        EXPECT_TRUE(ParseInteger(c.text, Whole, value)) << c.text;
+        EXPECT_EQ(value, c.value) << c.text;
+    }
+}
+
+TEST(WholeNumberText, AnythingElseIsNotAnIntegerAndLeavesTheValueAlone) {
+    const char* bad[] = {
+        "", "   ", "abc", "12abc", "12 3", "1.5", "1e3", "+", "-", "--1", "+-1", "0x10",
+        "2147483648", "-2147483649", "99999999999999999999", "1,000",
+        "\n5", "5\r",  // blanks for the lenient reading only
+    };
+    for (const char* text : bad) {
+        int32_t value = 1234;
+        EXPECT_FALSE(ParseInteger(text, Whole, value)) << '"' << text << '"';
+        EXPECT_EQ(value, 1234) << text;
+    }
+    int32_t value = 0;
+    EXPECT_FALSE(ParseInteger(nullptr, Whole, value));
+}
+
+TEST(WholeNumberText, RealsAreDecimalsWithOptionalFractionAndExponent) {
+    struct Case {
+        const char* text;
+        float value;
+    };
+    const Case good[] = {
+        {"1.27", 1.27f}, {" 2.5 ", 2.5f}, {"-0.5", -0.5f}, {"+3", 3.0f}, {".5", 0.5f},
+        {"5.", 5.0f}, {"1e3", 1000.0f}, {"1E-2", 0.01f}, {"2.5e+1", 25.0f},
+        {"0.001000", 0.001f}, {"1000", 1000.0f},
+        // Too small to hold: zero, as typed.
+        {"1e-50", 0.0f}, {"1e-400", 0.0f},
+        {"340282346638528859811704183484516925440", FLT_MAX},
+    };
+    for (const Case& c : good) {
+        float value = -99.0f;
+        EXPECT_TRUE(ParseReal(c.text, Whole, value)) << c.text;
+        EXPECT_EQ(value, c.value) << c.text;
+    }
+}
+
+TEST(WholeNumberText, NonNumbersAndValuesBeyondFloatAreRefused) {
+    const char* bad[] = {
+        "", " ", "abc", "1,5", "1.2.3", ".", "-", "+.", "e5", "1e", "1e+", "1 2", "12abc",
+        "inf", "-inf", "nan", "infinity", "0x1p3", "1e39", "-1e39", "3.5e38", "1e400",
+        "1e99999999999999999999",
+    };
+    for (const char* text : bad) {
+        float value = 12.5f;
+        EXPECT_FALSE(ParseReal(text, Whole, value)) << '"' << text << '"';
+        EXPECT_EQ(value, 12.5f) << text;
+    }
+    float value = 0.0f;
+    EXPECT_FALSE(ParseReal(nullptr, Whole, value));
+}
+
+std::string Shown(float value) {
+    char text[64];
+    FormatShortest(value, text, sizeof text);
+    return text;
+}
+
+TEST(WholeNumberText, ValuesAreShownInTheirShortestPlainForm) {
+    EXPECT_EQ(Shown(1.27f), "1.27");
+    EXPECT_EQ(Shown(0.01f), "0.01");
+    EXPECT_EQ(Shown(1000.0f), "1000");
+    EXPECT_EQ(Shown(0.0f), "0");
+    EXPECT_EQ(Shown(-2.5f), "-2.5");
+    EXPECT_EQ(Shown(100000.0f), "100000") << "no exponent form in an edit";
+
+    char text[64];
+    FormatInteger(INT32_MIN, text, sizeof text);
+    EXPECT_STREQ(text, "-2147483648");
+    FormatInteger(100000, text, sizeof text);
+    EXPECT_STREQ(text, "100000");
+}
+
+// Whatever the dialog shows must read back as the same value, or OK without
+// an edit would change the setting.
+TEST(WholeNumberText, EveryShownValueReadsBackUnchanged) {
+    std::vector<float> values = {FLT_MAX, -FLT_MAX, FLT_MIN, std::numeric_limits<float>::denorm_min(),
+                                 1.27f, 0.01f, 999.999f, 123456.789f, 3.14159265f};
+    // A spread over every exponent, with awkward mantissas.
+    for (uint32_t bits = 0x00000001u; bits < 0x7F800000u; bits += 0x00A3D70Bu) {
+        float value;
+        std::memcpy(&value, &bits, sizeof value);
+        values.push_back(value);
+        values.push_back(-value);
+    }
+    for (float value : values) {
+        char text[64];
+        FormatShortest(value, text, sizeof text);
+        ASSERT_LT(std::strlen(text), sizeof text - 1) << value;
+        float back = 0.0f;
+        ASSERT_TRUE(ParseReal(text, Whole, back)) << text;
+        EXPECT_EQ(back, value) << text;
+    }
 }
 
 }  // namespace

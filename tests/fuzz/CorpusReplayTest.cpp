@@ -56,6 +56,7 @@ INSTANTIATE_TEST_SUITE_P(Targets, CorpusReplay,
                                          Target{"number_text", fuzzcheck::CheckNumberText},
                                          Target{"settings_text", fuzzcheck::CheckSettingsText},
                                          Target{"command", fuzzcheck::CheckCommand},
+                                         Target{"link", fuzzcheck::CheckLink},
                                          Target{"registry_script", fuzzcheck::CheckRegistryScript}),
                          [](const testing::TestParamInfo<Target>& info) { return std::string(info.param.name); });
 

@@ -4,26 +4,30 @@
 # it registers can meet the other tests' registrations.
 #
 #   installer-test.sh --build DIR --installer EXE --view 32|64 --dll32 FILE --dll64 FILE
-#                     --script VBS [--sim FILE] [--guide FILE] [--dll32-registered]
-#                     [--machine 32|64]
+#                     --script VBS --holder EXE [--sim FILE] [--guide HTML]
+#                     [--dll32-registered] [--machine 32|64]
 #
 # --view is the registry view the installer keeps its own entry in: 32 for the
 # shipped 32-bit installer, 64 for its 64-bit build. --dll32-registered says the
 # installer registers the 32-bit DLL too (only where 32-bit programs can run).
 # --machine 32 makes the prefix a 32-bit Windows (default 64): there only the
-# 32-bit DLL is installed, and the registry has a single view.
+# 32-bit DLL is installed, and the registry has a single view. --holder is a
+# program of the machine's kind that keeps the driver loaded (HoldDriver.cpp).
 #
-# The session: a first install on a clean machine; the driver created by ProgID
-# from a 64-bit script; a setting changed; a second install over the first; a
-# silent uninstall as a user would start it; the driver gone, its settings kept.
+# The session: an install refused on a machine without the ASCOM Platform; a
+# first install once the platform is there; the driver created by ProgID from a
+# script; a setting changed; an install refused while a program holds the
+# driver; a second install over the first; an uninstall that keeps the
+# settings, which the next install brings back; an uninstall that removes
+# everything. Exit codes as installer/TavrilenFocuser.nsi documents them.
 set -u
 
 usage() {
-  echo "usage: $0 --build DIR --installer EXE --view 32|64 --dll32 FILE --dll64 FILE --script VBS [--sim FILE] [--guide FILE] [--dll32-registered] [--machine 32|64]" >&2
+  echo "usage: $0 --build DIR --installer EXE --view 32|64 --dll32 FILE --dll64 FILE --script VBS --holder EXE [--sim FILE] [--guide HTML] [--dll32-registered] [--machine 32|64]" >&2
   exit 2
 }
 
-build= installer= view= dll32= dll64= script= sim= guide= dll32_registered=no machine=64
+build= installer= view= dll32= dll64= script= holder= sim= guide= dll32_registered=no machine=64
 while [ $# -gt 0 ]; do
   case $1 in
     --build) build=$2; shift 2 ;;
@@ -32,6 +36,7 @@ while [ $# -gt 0 ]; do
     --dll32) dll32=$2; shift 2 ;;
     --dll64) dll64=$2; shift 2 ;;
     --script) script=$2; shift 2 ;;
+    --holder) holder=$2; shift 2 ;;
     --sim) sim=$2; shift 2 ;;
     --guide) guide=$2; shift 2 ;;
     --dll32-registered) dll32_registered=yes; shift ;;
@@ -39,10 +44,11 @@ while [ $# -gt 0 ]; do
     *) usage ;;
   esac
 done
-[ -n "$build" ] && [ -n "$installer" ] && [ -n "$dll32" ] && [ -n "$dll64" ] && [ -n "$script" ] || usage
+[ -n "$build" ] && [ -n "$installer" ] && [ -n "$dll32" ] && [ -n "$dll64" ] && [ -n "$script" ] &&
+  [ -n "$holder" ] || usage
 case $view in 32|64) ;; *) usage ;; esac
 case $machine in 32|64) ;; *) usage ;; esac
-for f in "$installer" "$dll32" "$dll64" "$script" ${sim:+"$sim"} ${guide:+"$guide"}; do
+for f in "$installer" "$dll32" "$dll64" "$script" "$holder" ${sim:+"$sim"} ${guide:+"$guide"}; do
   [ -f "$f" ] || { echo "installer-test: no file $f" >&2; exit 1; }
 done
 
@@ -67,6 +73,9 @@ clsid='{3c9e52a1-7d4b-4f08-9b61-5e2a0d47c8f3}'
 libid='{A71D2C94-6B3E-4E05-92F7-1D84B3C65E20}'
 profile='HKLM\Software\ASCOM\Focuser Drivers\Tavrilen.Focuser'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\TavrilenFocuser'
+kept_settings='HKLM\Software\Tavrilen\Focuser settings'
+chooser='HKLM\Software\Classes\ASCOM.Utilities.Chooser\CLSID'
+start_menu=$prefix/drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Tavrilen\ Focuser
 install_dir_win="$program_files\\Tavrilen Focuser"
 install_dir=$prefix/drive_c/${program_files#C:\\}/Tavrilen\ Focuser
 
@@ -193,18 +202,70 @@ script_lines() {  # [cscript]
   return $status
 }
 
-install() {  # what
-  if run 180 "$installer" /S; then
-    pass "$1 exits with 0"
+install() {  # what [expected exit code]
+  local status=0
+  run 180 "$installer" /S || status=$?
+  if [ "$status" -eq "${2:-0}" ]; then
+    pass "$1 exits with $status"
   else
-    fail "$1 exits with $? (log: $out)"
+    fail "$1 exits with $status, expected ${2:-0} (log: $out)"
+  fi
+}
+
+# Runs the uninstaller as a user starts it. It copies itself away and returns
+# at once; the copy removes the installation folder last, so its
+# disappearance means the uninstall is done.
+uninstall() {  # what [switches...]
+  local what=$1 gone=no
+  shift
+  [ -f "$install_dir/Uninstall.exe" ] || fatal "no uninstaller to run in $install_dir"
+  if run 60 "$install_dir/Uninstall.exe" /S "$@"; then
+    pass "$what: uninstaller started"
+  else
+    fail "$what: uninstaller exits with $? (log: $out)"
+  fi
+  for _ in $(seq $((180 * scale))); do
+    if [ ! -e "$install_dir" ]; then gone=yes; break; fi
+    sleep 0.5
+  done
+  if [ "$gone" = yes ]; then
+    pass "$what: installation folder removed"
+  else
+    fail "$what: installation folder still there after $((90 * scale)) s: $(ls "$install_dir" 2>&1 | tr '\n' ' ')"
+  fi
+}
+
+# What every uninstall leaves: no registration, no Chooser entry, no Start-menu
+# entry, no uninstall entry, a driver that cannot be created.
+expect_uninstalled() {  # what
+  expect_no_key "$1: class registration removed" 64 "HKLM\\Software\\Classes\\CLSID\\$clsid"
+  expect_no_key "$1: ProgID removed" 64 'HKCR\Tavrilen.Focuser'
+  expect_no_key "$1: versioned ProgID removed" 64 'HKCR\Tavrilen.Focuser.1'
+  [ "$machine" = 64 ] && expect_no_key "$1: 64-bit type library removed" 64 "HKCR\\TypeLib\\$libid\\1.0\\0\\win64"
+  if [ "$dll32_registered" = yes ]; then
+    expect_no_key "$1: 32-bit class registration removed" 32 "HKLM\\Software\\Classes\\CLSID\\$clsid"
+    expect_no_key "$1: 32-bit type library removed" 32 "HKCR\\TypeLib\\$libid\\1.0\\0\\win32"
+  fi
+  expect_no_key "$1: uninstall entry removed" "$view" "$uninstall_key"
+  expect_no_key "$1: Chooser entry (profile key) removed" 32 "$profile"
+  [ -e "$start_menu" ] && fail "$1: Start-menu folder still there" || pass "$1: Start-menu folder removed"
+
+  mapfile -t lines < <(script_lines)
+  if [ "${lines[0]:-}" = "Create=0" ] || [ -z "${lines[0]:-}" ]; then
+    fail "$1: the driver can still be created by ProgID: [${lines[0]:-no output}]"
+  else
+    pass "$1: the driver can no longer be created by ProgID: ${lines[0]}"
   fi
 }
 
 expect_installed() {
   expect_same_file TavrilenFocuser.dll "$dll32"
   [ -n "$sim" ] && expect_same_file FocuserSim.exe "$sim"
-  [ -n "$guide" ] && expect_same_file "User Guide.md" "$guide"
+  if [ -n "$guide" ]; then
+    expect_same_file "User Guide.html" "$guide"
+    [ -f "$start_menu/Focuser User Guide.lnk" ] && pass "Start-menu entry for the guide" ||
+      fail "no Start-menu entry for the guide in $start_menu"
+  fi
   [ -f "$install_dir/Uninstall.exe" ] && pass "installed Uninstall.exe" ||
     fail "installed Uninstall.exe is missing"
 
@@ -238,6 +299,18 @@ expect_installed() {
     "Tavrilen Astrograph Focuser driver"
   expect_path_value "uninstall command" "$view" "$uninstall_key" UninstallString \
     "\"$install_dir_win\\Uninstall.exe\""
+  # What Apps & features shows.
+  expect_value "publisher" "$view" "$uninstall_key" Publisher Tavrilen
+  expect_value "version, from the DLL's version resource" "$view" "$uninstall_key" DisplayVersion 1.0.0
+  expect_path_value "icon" "$view" "$uninstall_key" DisplayIcon "$install_dir_win\\Uninstall.exe,0"
+  local size actual
+  size=$(reg_value "$view" "$uninstall_key" EstimatedSize)
+  actual=$(du -sk "$install_dir" | cut -f1)
+  if [ -n "$size" ] && [ $((size)) -ge $((actual / 2)) ] && [ $((size)) -le $((actual * 2)) ]; then
+    pass "size: $((size)) KB (the folder holds $actual KB)"
+  else
+    fail "size: [$size] KB, while the folder holds $actual KB"
+  fi
 }
 
 rm -rf -- "$logs"
@@ -256,6 +329,18 @@ server_started=yes
 run 60 cmd /c exit || fatal "Wine cannot run a program in $prefix (log: $out)"
 
 key_exists 32 "$profile" && fatal "a clean prefix already has the profile key"
+
+# --- Without the ASCOM Platform ---------------------------------------------------
+install "install without the platform" 3
+[ -e "$install_dir" ] && fail "an install without the platform left $install_dir" ||
+  pass "an install without the platform installs nothing"
+expect_no_key "no uninstall entry without the platform" "$view" "$uninstall_key"
+
+# The platform as programs see it: its Chooser's class registered by ProgID.
+for v in 32 $([ "$machine" = 64 ] && echo 64); do
+  run 60 reg add "$chooser" /ve /d '{8b4b4b4e-5a70-4e1a-9d5c-1f0e3c2a6b71}' /f "/reg:$v" ||
+    fatal "could not register a stand-in Chooser (log: $out)"
+done
 
 # --- First install ------------------------------------------------------------
 install "first install"
@@ -280,52 +365,48 @@ if [ "$dll32_registered" = yes ] && [ "$machine" = 64 ]; then
   expect_eq "MaxStep in a 32-bit client" "MaxStep=12345" "${lines[3]:-}"
 fi
 
+# --- An install while a program holds the driver ---------------------------------
+release=$logs/release-holder
+rm -f "$release"
+timeout -k 5 $((90 * scale)) "$wine" "$holder" "Z:${release//\//\\}" >"$logs/holder.log" 2>&1 </dev/null &
+holder_pid=$!
+for _ in $(seq $((300 * scale))); do
+  grep -q Holding "$logs/holder.log" 2>/dev/null && break
+  kill -0 "$holder_pid" 2>/dev/null || break
+  sleep 0.2
+done
+if grep -q Holding "$logs/holder.log"; then
+  install "install while the driver is in use" 4
+  expect_value "settings untouched by the refused install" 32 "$profile" MaxPosition 12345
+else
+  fail "the holding program did not load the driver: $(tr -d '\r' <"$logs/holder.log")"
+fi
+touch "$release"
+wait "$holder_pid" 2>/dev/null
+
 # --- An installation over the first one -------------------------------------------
 install "second install"
 expect_installed
 expect_value "settings kept by a second install" 32 "$profile" MaxPosition 12345
 expect_value "settings kept by a second install" 32 "$profile" COM 4
 
-# --- Uninstall, started as a user starts it -----------------------------------------
-# The uninstaller copies itself away and returns at once; the copy removes the
-# installation folder last, so its disappearance means the uninstall is done.
-[ -f "$install_dir/Uninstall.exe" ] || fatal "no uninstaller to run in $install_dir"
-if run 60 "$install_dir/Uninstall.exe" /S; then
-  pass "uninstaller started"
-else
-  fail "uninstaller exits with $? (log: $out)"
-fi
-gone=no
-for _ in $(seq $((180 * scale))); do
-  if [ ! -e "$install_dir" ]; then gone=yes; break; fi
-  sleep 0.5
-done
-if [ "$gone" = yes ]; then
-  pass "installation folder removed"
-else
-  fail "installation folder still there after 90 s: $(ls "$install_dir" 2>&1 | tr '\n' ' ')"
-fi
+# --- Uninstall, keeping the settings, then install again -----------------------------
+uninstall "uninstall keeping the settings" /KEEPSETTINGS
+expect_uninstalled "uninstall keeping the settings"
+expect_value "settings kept outside the Chooser's list" 32 "$kept_settings" MaxPosition 12345
 
-expect_no_key "class registration removed" 64 "HKLM\\Software\\Classes\\CLSID\\$clsid"
-expect_no_key "ProgID removed" 64 'HKCR\Tavrilen.Focuser'
-expect_no_key "versioned ProgID removed" 64 'HKCR\Tavrilen.Focuser.1'
-[ "$machine" = 64 ] && expect_no_key "64-bit type library removed" 64 "HKCR\\TypeLib\\$libid\\1.0\\0\\win64"
-if [ "$dll32_registered" = yes ]; then
-  expect_no_key "32-bit class registration removed" 32 "HKLM\\Software\\Classes\\CLSID\\$clsid"
-  expect_no_key "32-bit type library removed" 32 "HKCR\\TypeLib\\$libid\\1.0\\0\\win32"
-fi
-expect_no_key "uninstall entry removed" "$view" "$uninstall_key"
-
-expect_value "profile key kept" 32 "$profile" '' Tavrilen
-expect_value "settings kept" 32 "$profile" MaxPosition 12345
-expect_value "settings kept" 32 "$profile" COM 4
-
+install "install after an uninstall that kept the settings"
+expect_installed
+expect_value "kept settings back in the profile" 32 "$profile" MaxPosition 12345
+expect_value "kept settings back in the profile" 32 "$profile" COM 4
+expect_no_key "kept settings moved, not copied" 32 "$kept_settings"
 mapfile -t lines < <(script_lines)
-if [ "${lines[0]:-}" = "Create=0" ] || [ -z "${lines[0]:-}" ]; then
-  fail "the driver can still be created by ProgID after the uninstall: [${lines[0]:-no output}]"
-else
-  pass "the driver can no longer be created by ProgID: ${lines[0]}"
-fi
+expect_eq "MaxStep from the settings brought back" "MaxStep=12345" "${lines[3]:-}"
+
+# --- Uninstall, removing everything ----------------------------------------------------
+uninstall "silent uninstall"
+expect_uninstalled "silent uninstall"
+expect_no_key "silent uninstall: settings removed" 32 "$kept_settings"
 
 echo "installer-test: $failures failure(s)"
 [ "$failures" -eq 0 ]

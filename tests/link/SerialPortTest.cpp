@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "link/SerialPort.h"
+#include "sim/ControllerEmulator.h"
 #include "tests/support/SerialCallLog.h"
 
 namespace {
@@ -22,7 +23,7 @@ double MillisecondsSince(Clock::time_point start) {
 TEST(SerialPortOpen, OpensExclusivelyThenTimeoutsThenLineSettings) {
     SerialCallLog log;
     SerialPort port;
-    ASSERT_TRUE(port.Open("//./COM3", 9600, false));
+    ASSERT_TRUE(port.Open("//./COM3", 9600));
     EXPECT_TRUE(port.IsOpen());
 
     const std::vector<std::string> expected = {"CreateFileA", "GetCommState", "SetCommTimeouts",
@@ -59,18 +60,17 @@ TEST(SerialPortOpen, OpensExclusivelyThenTimeoutsThenLineSettings) {
     EXPECT_EQ(0, memcmp(&set, &expectedDcb, sizeof(DCB)));
 }
 
-TEST(SerialPortOpen, NamePrefixAndParity) {
+TEST(SerialPortOpen, TheNameIsUsedAsGivenAndDestructionCloses) {
     SerialCallLog log;
     {
         SerialPort port;
-        ASSERT_TRUE(port.Open("COM3", 4800, true));
+        ASSERT_TRUE(port.Open("//./COM3", 4800));
     }
     const auto calls = log.Calls();
     ASSERT_GE(calls.size(), 4u);
     EXPECT_EQ(calls[0].name, "//./COM3");
-    EXPECT_EQ(calls[3].dcb.Parity, EVENPARITY);
     EXPECT_EQ(calls[3].dcb.BaudRate, 4800u);
-    EXPECT_EQ(log.CountOf("CloseHandle"), 1u) << "destruction closes the device";
+    EXPECT_EQ(log.CountOf("CloseHandle"), 1u);
 }
 
 TEST(SerialPortOpen, FailureAtEachStep) {
@@ -90,7 +90,7 @@ TEST(SerialPortOpen, FailureAtEachStep) {
         SerialCallLog log;
         log.Fail(c.failing);
         auto port = std::make_unique<SerialPort>();
-        EXPECT_FALSE(port->Open("//./COM3", 9600, false));
+        EXPECT_FALSE(port->Open("//./COM3", 9600));
         EXPECT_EQ(port->IsOpen(), c.staysOpen);
         EXPECT_EQ(log.CountOf("CloseHandle"), c.closes);
         if (std::string(c.failing) == "GetCommState") {
@@ -107,7 +107,7 @@ TEST(SerialPortClose, ClosingTwiceClosesOnce) {
     SerialCallLog log;
     SerialPort port;
     port.Close();  // closed: nothing happens
-    ASSERT_TRUE(port.Open("//./COM3", 9600, false));
+    ASSERT_TRUE(port.Open("//./COM3", 9600));
     port.Close();
     port.Close();
     EXPECT_FALSE(port.IsOpen());
@@ -117,11 +117,12 @@ TEST(SerialPortClose, ClosingTwiceClosesOnce) {
 TEST(SerialPortIo, PurgeFlagsAndSilentReadBound) {
     SerialCallLog log;
     SerialPort port;
-    ASSERT_TRUE(port.Open("//./COM3", 9600, false));
+    ASSERT_TRUE(port.Open("//./COM3", 9600));
     EXPECT_TRUE(port.Purge());
     const auto calls = log.Calls();
     EXPECT_EQ(calls.back().function, "PurgeComm");
-    EXPECT_EQ(calls.back().count, 0x000Eu) << "RX abort, TX clear, RX clear; no TX abort";
+    EXPECT_EQ(calls.back().count, static_cast<DWORD>(PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
+        << "no TX abort";
 
     // Nobody answers on the far end: a 9-byte read gives up after about 136 ms.
     char buffer[9] = {};
@@ -131,6 +132,62 @@ TEST(SerialPortIo, PurgeFlagsAndSilentReadBound) {
     EXPECT_GT(elapsed, 80.0);
     EXPECT_LT(elapsed, 1000.0);
     EXPECT_EQ(std::string(buffer, 9), std::string(9, '\0'));
+}
+
+// --- On the wire, with a controller emulator on the far end -------------------
+
+class SerialPortWireTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(emulator.Start("//./COM13")) << "null-modem far end not available";
+        SerialCallLog log;
+        ASSERT_TRUE(port.Open("//./COM3", 9600));
+        handle = log.Calls()[1].handle;  // as GetCommState was given it
+    }
+    void TearDown() override { emulator.Stop(); }
+
+    // Waits until count bytes wait in the port's input; false after 2 s.
+    bool WaitForInput(DWORD count) {
+        const auto deadline = Clock::now() + std::chrono::seconds(2);
+        for (;;) {
+            DWORD errors = 0;
+            COMSTAT status = {};
+            if (ClearCommError(handle, &errors, &status) && status.cbInQue >= count) return true;
+            if (Clock::now() > deadline) return false;
+            Sleep(1);
+        }
+    }
+
+    ControllerEmulator emulator;
+    SerialPort port;
+    HANDLE handle = nullptr;
+};
+
+TEST_F(SerialPortWireTest, AFrameGoesOutWholeAndAFullReplyIsReadWhole) {
+    emulator.SetResponder(ControllerEmulator::Fixed({{"FG0000000", "FD0000042"}}));
+    port.Write("FG0000000", 9);  // the count Wine reports for it is not to be trusted
+    char reply[9] = {};
+    EXPECT_TRUE(port.Read(reply, sizeof reply));
+    EXPECT_EQ(std::string(reply, 9), "FD0000042");
+    ASSERT_TRUE(emulator.WaitForFrames(1, 2000));
+    EXPECT_EQ(emulator.Frames()[0].bytes, "FG0000000");
+}
+
+TEST_F(SerialPortWireTest, AShortReplyIsInTheBufferWhenTheReadTimesOut) {
+    emulator.SetResponder(ControllerEmulator::Fixed({{"FG0000000", "FD12"}}));
+    port.Write("FG0000000", 9);
+    char reply[9] = {};
+    EXPECT_FALSE(port.Read(reply, sizeof reply));
+    EXPECT_EQ(std::string(reply, 9), std::string("FD12\0\0\0\0\0", 9));
+}
+
+TEST_F(SerialPortWireTest, PurgeDiscardsInputThatHasArrived) {
+    emulator.Inject("FD0000777");
+    ASSERT_TRUE(WaitForInput(9)) << "the noise never reached the port";
+    EXPECT_TRUE(port.Purge());
+    char reply[9] = {};
+    EXPECT_FALSE(port.Read(reply, sizeof reply));
+    EXPECT_EQ(std::string(reply, 9), std::string(9, '\0'));
 }
 
 }  // namespace

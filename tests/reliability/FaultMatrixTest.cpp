@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "com/ComObject.h"
 #include "driver/CFocuser.h"
-#include "server/ComObject.h"
 #include "sim/ControllerEmulator.h"
-#include "tests/support/ProcessCounts.h"
-#include "tests/support/NullModemControl.h"
-#include "tests/support/TestRegistry.h"
 #include "tests/support/DriverTestSupport.h"
+#include "tests/support/NullModemControl.h"
+#include "tests/support/ProcessCounts.h"
+#include "tests/support/TestRegistry.h"
 
 namespace {
 

@@ -22,14 +22,14 @@
 #include <string>
 #include <thread>
 
+#include "com/ComObject.h"
 #include "driver/CFocuser.h"
-#include "server/ComObject.h"
 #include "sim/ControllerEmulator.h"
+#include "tests/server/ServerTestSupport.h"
+#include "tests/support/DriverTestSupport.h"
 #include "tests/support/OwnDesktop.h"
 #include "tests/support/ProcessCounts.h"
-#include "tests/server/ServerTestSupport.h"
 #include "tests/support/TestRegistry.h"
-#include "tests/support/DriverTestSupport.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "driver/Focuser.h"
-#include "setup/DriverSettings.h"
+#include "settings/DriverSettings.h"
 #include "tests/server/ServerTestSupport.h"
 #include "tests/support/TestRegistry.h"
 

@@ -16,7 +16,7 @@ namespace {
 
 using namespace servertest;
 
-constexpr HRESULT kPathTooLong = static_cast<HRESULT>(0x8007007AL);
+constexpr HRESULT kPathTooLong = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_WIN32, ERROR_INSUFFICIENT_BUFFER);
 
 void RemoveRegistration() {
     for (const char* key : {"Tavrilen.Focuser.1", "Tavrilen.Focuser", kClassKey, kTypeLibKey}) {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "driver/Focuser.h"
-#include "setup/DriverSettings.h"
+#include "settings/DriverSettings.h"
 #include "tests/server/ServerTestSupport.h"
 #include "tests/support/TestRegistry.h"
 

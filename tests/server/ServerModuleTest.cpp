@@ -6,10 +6,10 @@
 #include <thread>
 #include <vector>
 
+#include "com/ClassFactory.h"
+#include "com/ComObject.h"
+#include "com/ServerModule.h"
 #include "driver/CFocuser.h"
-#include "server/ClassFactory.h"
-#include "server/ComObject.h"
-#include "server/ServerModule.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ protected:
         g_creations = 0;
         g_failuresLeft = 0;
         g_termOrder.clear();
-        module.Init(table, LIBID_Tavrilen);
+        module.Init(table);
         baseline = module.GetLockCount();
     }
     void TearDown() override {

@@ -4,9 +4,8 @@
 
 #include <string>
 
-#include "driver/CFocuser.h"
-#include "server/ComObject.h"
 #include "tests/server/ServerTestSupport.h"
+#include "tests/support/DriverTestSupport.h"
 #include "tests/support/TestRegistry.h"
 
 namespace {
@@ -146,9 +145,8 @@ protected:
     void SetUp() override {
         testregistry::DeleteSettingsKey();
         testregistry::StoreSettings(2, 20000, "1.27", 2);  // COM3, fast
-        object = StandaloneObject<CFocuser>::Create();
-        ASSERT_NE(object, nullptr);
-        ASSERT_EQ(object->QueryInterface(IID_IFocuser, reinterpret_cast<void**>(&focuser)), S_OK);
+        focuser = NewFocuser();
+        ASSERT_NE(focuser, nullptr);
     }
     void TearDown() override {
         if (focuser) focuser->Release();
@@ -156,7 +154,6 @@ protected:
         DeleteFileA(tracePath.c_str());
     }
 
-    StandaloneObject<CFocuser>* object = nullptr;
     IFocuser* focuser = nullptr;
     std::string tracePath = TemporaryFile("trc");
 };

@@ -6,12 +6,12 @@
 #include <memory>
 #include <string>
 
-#include "driver/CFocuser.h"
-#include "server/ComObject.h"
+#include "link/ControllerLink.h"
+#include "link/SerialPort.h"
 #include "sim/FocuserSimulator.h"
+#include "tests/support/DriverTestSupport.h"
 #include "tests/support/NullModemControl.h"
 #include "tests/support/TestRegistry.h"
-#include "tests/support/DriverTestSupport.h"
 
 namespace {
 
@@ -40,9 +40,8 @@ protected:
     void Start(const SimulatorSettings& settings = {}) {
         simulator = std::make_unique<FocuserSimulator>(settings);
         ASSERT_TRUE(simulator->Start("//./COM13")) << "no null-modem pair COM3-COM13";
-        object = StandaloneObject<CFocuser>::Create();
-        ASSERT_NE(object, nullptr);
-        ASSERT_EQ(object->QueryInterface(IID_IFocuser, reinterpret_cast<void**>(&focuser)), S_OK);
+        focuser = NewFocuser();
+        ASSERT_NE(focuser, nullptr);
     }
     void StartLinked(const SimulatorSettings& settings = {}) {
         Start(settings);
@@ -50,6 +49,15 @@ protected:
         ASSERT_EQ(focuser->put_Link(VARIANT_TRUE), S_OK);
     }
     void SetFault(Fault fault) { simulator->Faults().SetFault({fault, DefaultFaultAmount(fault)}); }
+    // The setup dialog's commands reach the controller only through the
+    // driver's link; the test takes the port over with a link of its own, as
+    // the unlinked driver leaves it.
+    void ConnectOwnLink() {
+        ASSERT_EQ(focuser->put_Link(VARIANT_FALSE), S_OK);
+        auto port = std::make_unique<SerialPort>();
+        ASSERT_TRUE(port->Open("//./COM3", protocol::kBaudRate));
+        ASSERT_TRUE(ownLink.Connect(std::move(port)));
+    }
 
     bool Linked() {
         VARIANT_BOOL link = VARIANT_FALSE;
@@ -85,7 +93,7 @@ protected:
     }
 
     std::unique_ptr<FocuserSimulator> simulator;
-    StandaloneObject<CFocuser>* object = nullptr;
+    ControllerLink ownLink;
     IFocuser* focuser = nullptr;
 };
 
@@ -117,8 +125,11 @@ TEST_F(SimulatorDriverTest, FindHomeTakesTimeAndEndsAtZeroAndZeroPositionRenumbe
     settings.startPosition = 300;
     StartLinked(settings);
 
+    ConnectOwnLink();
     const double started = NowMs();
-    ASSERT_TRUE(object->FindHome());
+    ASSERT_TRUE(ownLink.FindHome());
+    ownLink.Disconnect();
+    ASSERT_EQ(focuser->put_Link(VARIANT_TRUE), S_OK) << "the controller answers while homing";
     EXPECT_TRUE(Moving());
     WaitUntilAtRest();
     EXPECT_GE(NowMs() - started, 300.0 + FocuserModel::kHomeSettleMs - 50.0)
@@ -128,7 +139,10 @@ TEST_F(SimulatorDriverTest, FindHomeTakesTimeAndEndsAtZeroAndZeroPositionRenumbe
     ASSERT_EQ(focuser->Move(700), S_OK);
     WaitUntilAtRest();
     EXPECT_EQ(Position(), 700);
-    EXPECT_TRUE(object->ZeroPosition());
+    ConnectOwnLink();
+    EXPECT_TRUE(ownLink.ZeroPosition());
+    ownLink.Disconnect();
+    ASSERT_EQ(focuser->put_Link(VARIANT_TRUE), S_OK);
     EXPECT_FALSE(Moving());
     EXPECT_EQ(Position(), 0);
 }
@@ -206,7 +220,10 @@ TEST_F(SimulatorDriverTest, ARefusingControllerLinksButEveryMoveFails) {
     EXPECT_FAILS_WITH(focuser->Move(10500), "Link fail");
     EXPECT_FALSE(simulator->IsMoving());
     EXPECT_EQ(Position(), 10000);
-    EXPECT_FALSE(object->ZeroPosition());
+    ConnectOwnLink();
+    EXPECT_FALSE(ownLink.ZeroPosition());
+    ownLink.Disconnect();
+    ASSERT_EQ(focuser->put_Link(VARIANT_TRUE), S_OK);
     EXPECT_EQ(Position(), 10000);
 }
 

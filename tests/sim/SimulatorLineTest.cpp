@@ -21,7 +21,7 @@ protected:
     void Open(const SimulatorSettings& settings) {
         simulator = std::make_unique<FocuserSimulator>(settings);
         ASSERT_TRUE(simulator->Start("//./COM13")) << "no null-modem pair COM3-COM13";
-        ASSERT_TRUE(port.Open("//./COM3", 9600, false));
+        ASSERT_TRUE(port.Open("//./COM3", 9600));
     }
     void TearDown() override {
         port.Close();

@@ -1,7 +1,7 @@
 #include "tests/support/DriverTestSupport.h"
 
+#include "com/ComObject.h"
 #include "driver/CFocuser.h"
-#include "server/ComObject.h"
 
 namespace {
 

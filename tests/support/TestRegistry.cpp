@@ -1,6 +1,6 @@
 #include "tests/support/TestRegistry.h"
 
-#include "setup/DriverSettings.h"
+#include "settings/DriverSettings.h"
 
 namespace testregistry {
 

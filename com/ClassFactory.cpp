@@ -1,4 +1,4 @@
-#include "server/ClassFactory.h"
+#include "com/ClassFactory.h"
 
 #include <new>
 

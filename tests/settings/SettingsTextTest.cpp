@@ -1,4 +1,4 @@
-#include "setup/SettingsText.h"
+#include "settings/SettingsText.h"
 
 #include <gtest/gtest.h>
 

@@ -38,9 +38,8 @@ public:
 
     static ServerModule& Instance();
 
-    // Records the class table and the type library of the module's classes
-    // and starts each class.
-    void Init(ClassEntry* classTable, const GUID& libid);
+    // Records the class table and starts each class.
+    void Init(ClassEntry* classTable);
     // Releases the cached class objects, stops each class and runs the
     // termination callbacks. At process exit the callbacks are discarded
     // instead: what they release lives in DLLs that may already be gone.
@@ -50,7 +49,6 @@ public:
     HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** object);
 
     ClassEntry* ClassTable() const { return m_classTable; }
-    const GUID* LibraryId() const { return m_libid; }
 
     // Atomic; each returns the new count.
     LONG Lock();
@@ -84,7 +82,6 @@ private:
 
     volatile LONG m_lockCount = 0;
     ClassEntry* m_classTable = nullptr;
-    const GUID* m_libid = nullptr;
     TermEntry* m_termFunctions = nullptr;
     CRITICAL_SECTION m_staticDataLock;
     // Serialises the first creation of a class object; never held together

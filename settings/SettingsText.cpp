@@ -1,4 +1,4 @@
-#include "setup/SettingsText.h"
+#include "settings/SettingsText.h"
 
 #include "common/NumberText.h"
 
@@ -32,7 +32,7 @@ int32_t LoadSpeed(const char* text) {
 
 float LoadStepSize(const char* text) {
     float value = kDefaultStepSize;
-    if (text != nullptr) value = numbertext::NarrowToFloat(numbertext::ParseReal(text));
+    if (text != nullptr) numbertext::ParseReal(text, numbertext::Strictness::Lenient, value);
     if (value < kMinStepSize) value = kMinStepSize;
     if (value > kMaxStepSize) value = kMaxStepSize;
     return value;

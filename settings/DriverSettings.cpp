@@ -1,4 +1,4 @@
-#include "setup/DriverSettings.h"
+#include "settings/DriverSettings.h"
 
 #include <windows.h>
 

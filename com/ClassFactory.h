@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <unknwn.h>
 
-#include "server/ServerModule.h"
+#include "com/ServerModule.h"
 
 class ClassFactory final : public IClassFactory {
 public:

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "setup/DriverSettings.h"
+#include "settings/DriverSettings.h"
 #include "tests/support/TestRegistry.h"
 
 namespace {

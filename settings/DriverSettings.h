@@ -2,7 +2,7 @@
 // The settings store: the four settings kept as text values in the driver's
 // machine-wide profile key. Every consumer loads a fresh record at the moment
 // it needs a value; nothing is cached.
-#include "setup/SettingsText.h"
+#include "settings/SettingsText.h"
 
 // HKEY_LOCAL_MACHINE\<kSettingsKeyPath>
 constexpr const char kSettingsKeyPath[] = "Software\\ASCOM\\Focuser Drivers\\Tavrilen.Focuser";

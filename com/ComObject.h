@@ -16,12 +16,24 @@
 
 #include <new>
 
-#include "server/ServerModule.h"
+#include "com/ServerModule.h"
 
 namespace comobject {
 // The count an object is given while it is being destroyed, so that an
 // AddRef/Release pair during destruction cannot destroy it a second time.
 constexpr ULONG kDestroyingCount = 0x40000000;
+
+// Release for an object with a plain count: destroys it when the last
+// reference goes.
+template <class Object>
+ULONG ReleaseReference(Object* object, ULONG& refCount) {
+    const ULONG count = --refCount;
+    if (count == 0) {
+        refCount = kDestroyingCount;
+        delete object;
+    }
+    return count;
+}
 }  // namespace comobject
 
 template <class T>
@@ -41,14 +53,7 @@ public:
         return S_OK;
     }
     STDMETHODIMP_(ULONG) AddRef() override { return ++m_refCount; }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG count = --m_refCount;
-        if (count == 0) {
-            m_refCount = comobject::kDestroyingCount;
-            delete this;
-        }
-        return count;
-    }
+    STDMETHODIMP_(ULONG) Release() override { return comobject::ReleaseReference(this, m_refCount); }
 
     ~StandaloneObject() { ServerModule::Instance().Unlock(); }
 
@@ -98,19 +103,10 @@ public:
         return S_OK;
     }
     STDMETHODIMP_(ULONG) AddRef() override { return ++m_refCount; }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG count = --m_refCount;
-        if (count == 0) {
-            m_refCount = comobject::kDestroyingCount;
-            delete this;
-        }
-        return count;
-    }
+    STDMETHODIMP_(ULONG) Release() override { return comobject::ReleaseReference(this, m_refCount); }
 
     // The module lock goes first, then the driver object itself.
     virtual ~AggregatedObject() { ServerModule::Instance().Unlock(); }
-
-    T& Contained() { return m_contained; }
 
 private:
     ULONG m_refCount = 0;

@@ -1,7 +1,7 @@
 #pragma once
 // IDispatch for a dual interface, answered from the module's shared type
 // information for that interface.
-#include "server/TypeInfoHolder.h"
+#include "com/TypeInfoHolder.h"
 
 template <class Interface, TypeInfoHolder& Holder>
 class DispatchImpl : public Interface {

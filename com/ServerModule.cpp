@@ -1,4 +1,4 @@
-#include "server/ServerModule.h"
+#include "com/ServerModule.h"
 
 #include <new>
 
@@ -24,8 +24,7 @@ ServerModule::~ServerModule() {
 
 ServerModule& ServerModule::Instance() { return *g_module; }
 
-void ServerModule::Init(ClassEntry* classTable, const GUID& libid) {
-    m_libid = &libid;
+void ServerModule::Init(ClassEntry* classTable) {
     m_classTable = classTable;
     for (ClassEntry* entry = m_classTable; entry->clsid != nullptr; ++entry) {
         if (entry->classInit != nullptr) entry->classInit(true);

@@ -1,8 +1,8 @@
-#include "server/TypeInfoHolder.h"
+#include "com/TypeInfoHolder.h"
 
 #include <new>
 
-#include "server/ServerModule.h"
+#include "com/ServerModule.h"
 
 HRESULT TypeInfoHolder::EnsureLoaded(LCID lcid) {
     if (m_info != nullptr && m_names != nullptr) return S_OK;

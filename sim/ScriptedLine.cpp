@@ -1,0 +1,64 @@
+#include "sim/ScriptedLine.h"
+
+#include <algorithm>
+#include <cstring>
+
+class ScriptedLine::Port final : public Transport {
+public:
+    explicit Port(ScriptedLine& line) : m_line(line) {}
+    ~Port() override { ++m_line.m_closes; }
+
+    bool Write(const void* bytes, size_t count) override {
+        ScriptedLine& line = m_line;
+        line.m_calls.push_back("Write " + std::to_string(count));
+        const std::string frame(static_cast<const char*>(bytes), count);
+        line.m_frames.push_back(frame);
+        Reply reply;
+        if (!line.m_queue.empty()) {
+            reply = line.m_queue.front();
+            line.m_queue.pop_front();
+        } else {
+            const auto found = line.m_table.find(frame.c_str());
+            if (found == line.m_table.end()) return true;
+            reply = found->second;
+        }
+        (reply.late ? line.m_late : line.m_input) += reply.bytes;
+        return true;
+    }
+
+    bool Read(void* buffer, size_t count) override {
+        ScriptedLine& line = m_line;
+        line.m_calls.push_back("Read " + std::to_string(count));
+        const size_t taken = std::min(count, line.m_input.size());
+        std::memcpy(buffer, line.m_input.data(), taken);
+        line.m_input.erase(0, taken);
+        // The window has closed: what was late is in the input now.
+        line.m_input += line.m_late;
+        line.m_late.clear();
+        return taken == count;
+    }
+
+    bool Purge() override {
+        ScriptedLine& line = m_line;
+        line.m_calls.push_back("Purge");
+        if (!line.m_purgeWorks) return false;
+        line.m_input.clear();
+        return true;
+    }
+
+private:
+    ScriptedLine& m_line;
+};
+
+std::unique_ptr<Transport> ScriptedLine::Open() { return std::make_unique<Port>(*this); }
+
+std::vector<std::string> ScriptedLine::Commands() const {
+    std::vector<std::string> commands;
+    for (const std::string& frame : m_frames) commands.emplace_back(frame.c_str());
+    return commands;
+}
+
+void ScriptedLine::ClearRecord() {
+    m_calls.clear();
+    m_frames.clear();
+}
