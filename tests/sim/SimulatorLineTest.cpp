@@ -78,9 +78,11 @@ TEST_F(SimulatorLineTest, PacedReplyBytesArriveOneAtATime) {
         reply += byte;
     }
     ASSERT_EQ(reply, "FD0010000");
-    // Nine bytes paced at 1.04 ms are spread over more than 8 ms, whatever
-    // the reader's timer granularity.
-    EXPECT_GE(arrivals.back() - arrivals.front(), 6.0);
+    // Nine bytes paced at 1.04 ms are spread over more than 8 ms. A loaded
+    // machine can wake the emulator or this reader late, and a late side
+    // takes what is due at once, so only a third of that is required: a
+    // reply written in one piece still arrives within a millisecond.
+    EXPECT_GE(arrivals.back() - arrivals.front(), 3.0);
 }
 
 TEST_F(SimulatorLineTest, AnUnpacedReplyIsCompleteAndTheTraceHoldsEveryFrameInOrder) {
