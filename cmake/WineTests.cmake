@@ -59,7 +59,11 @@ function(focuser_scale_timeouts)
   foreach(test IN LISTS tests)
     get_test_property(${test} TIMEOUT timeout)
     get_test_property(${test} LABELS labels)
-    if(timeout AND (FOCUSER_WINE_ARCH STREQUAL "win32" OR "win32" IN_LIST labels))
+    # The fixtures too: the tests labelled win32 share them, and in the guest
+    # they make the prefix.
+    get_test_property(${test} FIXTURES_SETUP setup)
+    get_test_property(${test} FIXTURES_CLEANUP cleanup)
+    if(timeout AND (FOCUSER_WINE_ARCH STREQUAL "win32" OR "win32" IN_LIST labels OR setup OR cleanup))
       math(EXPR timeout "${timeout} * ${FOCUSER_TIMEOUT_SCALE}")
       set_tests_properties(${test} PROPERTIES TIMEOUT ${timeout})
       # For the waits of the scripts that set up and run Wine.

@@ -57,6 +57,19 @@ Usage Measure() {
     return usage;
 }
 
+// The usage after a phase. Threads of this process that are mid-call (the
+// emulator's reads, Wine's own services) hold a handle for a moment, and on a
+// slow machine a count can catch one: a handle more than before is counted
+// again for up to a second, and only one that stays is a leak.
+Usage MeasureAfter(const Usage& before) {
+    Usage after = Measure();
+    for (int retry = 0; retry < 10 && after.handles > before.handles; ++retry) {
+        Sleep(100);
+        after = Measure();
+    }
+    return after;
+}
+
 // Prints the figures; false when a count did not come back.
 bool Report(const char* phase, const Usage& before, const Usage& after, double seconds) {
     const long long growth = static_cast<long long>(after.privateBytes) -
@@ -70,7 +83,9 @@ bool Report(const char* phase, const Usage& before, const Usage& after, double s
                 before.privateBytes / 1024.0, after.privateBytes / 1024.0, growth, heapGrowth, seconds);
     std::fflush(stdout);
     bool ok = true;
-    if (after.handles != before.handles) { std::printf("  LEAK: handles\n"); ok = false; }
+    // Fewer is no leak: a handle that was in use for a moment when the phase
+    // began.
+    if (after.handles > before.handles) { std::printf("  LEAK: handles\n"); ok = false; }
     if (after.gdi != before.gdi) { std::printf("  LEAK: GDI objects\n"); ok = false; }
     if (after.user != before.user) { std::printf("  LEAK: USER objects\n"); ok = false; }
     if (growth > static_cast<long long>(kPrivateBytesTolerance)) {
@@ -251,14 +266,14 @@ int main(int argc, char** argv) {
     Usage before = Measure();
     auto start = std::chrono::steady_clock::now();
     ok = ConnectCycles(focuser, cycles) && ok;
-    ok = Report("connect/disconnect", before, Measure(), Seconds(start)) && ok;
+    ok = Report("connect/disconnect", before, MeasureAfter(before), Seconds(start)) && ok;
 
     focuser->put_Link(VARIANT_TRUE);
     ok = MemberCalls(focuser, 200) && ok;
     before = Measure();
     start = std::chrono::steady_clock::now();
     ok = MemberCalls(focuser, calls) && ok;
-    ok = Report("member calls (linked)", before, Measure(), Seconds(start)) && ok;
+    ok = Report("member calls (linked)", before, MeasureAfter(before), Seconds(start)) && ok;
     focuser->put_Link(VARIANT_FALSE);
     focuser->Release();
 
@@ -271,14 +286,14 @@ int main(int argc, char** argv) {
             before = Measure();
             start = std::chrono::steady_clock::now();
             ok = CreateReleaseCycles(creates) && ok;
-            ok = Report("create/release (DLL held)", before, Measure(), Seconds(start)) && ok;
+            ok = Report("create/release (DLL held)", before, MeasureAfter(before), Seconds(start)) && ok;
         }
     }
     ok = CreateReleaseCycles(10) && ok;
     before = Measure();
     start = std::chrono::steady_clock::now();
     ok = CreateReleaseCycles(creates) && ok;
-    ok = Report("create/release (load each)", before, Measure(), Seconds(start)) && ok;
+    ok = Report("create/release (load each)", before, MeasureAfter(before), Seconds(start)) && ok;
 
     emulator.Stop();
 
@@ -304,7 +319,7 @@ int main(int argc, char** argv) {
                 before = Measure();
                 start = std::chrono::steady_clock::now();
                 ok = DialogCycles(driver, closer, dialogs) && ok;
-                ok = Report("setup dialog open/close", before, Measure(), Seconds(start)) && ok;
+                ok = Report("setup dialog open/close", before, MeasureAfter(before), Seconds(start)) && ok;
                 const auto settle = std::chrono::steady_clock::now();
                 while (closer.closed < closer.expected && Seconds(settle) < 5.0) Sleep(10);
                 std::printf("setup dialogs shown and closed: %ld of %ld\n", closer.closed.load(),
