@@ -54,7 +54,9 @@ done
 
 build=$(cd "$build" && pwd)
 prefix=$build/installer-prefix
-logs=$build/installer-test-logs
+# Each run of the test (installer and machine) keeps its own logs, so a
+# failure's logs survive the next run.
+logs=$build/installer-test-logs-$(basename "$installer" .exe)-win$machine
 export WINEPREFIX=$prefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
