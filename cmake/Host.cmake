@@ -43,6 +43,7 @@ add_executable(protocol_tests
   tests/settings/SettingsTextTest.cpp
   tests/common/NumberTextTest.cpp
   tests/common/ExactDecimalTest.cpp
+  tests/trace/TraceTextTest.cpp
 )
 target_link_libraries(protocol_tests PRIVATE focuser_scripted_line gtest_main)
 target_compile_options(protocol_tests PRIVATE ${FOCUSER_WARNINGS})

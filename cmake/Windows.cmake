@@ -24,6 +24,7 @@ add_library(focuser_core STATIC
   ${IDL_OUT}/Focuser_i.c
   settings/DriverSettings.cpp
   link/SerialPort.cpp
+  trace/TraceLog.cpp
   com/ServerModule.cpp
   com/ClassFactory.cpp
   com/TypeInfoHolder.cpp
@@ -32,7 +33,8 @@ add_library(focuser_core STATIC
 add_dependencies(focuser_core focuser_idl)
 target_include_directories(focuser_core PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(focuser_core PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${FOCUSER_WARNINGS}>)
-target_link_libraries(focuser_core PUBLIC focuser_protocol ole32 oleaut32 uuid advapi32 user32 gdi32)
+target_link_libraries(focuser_core PUBLIC focuser_protocol ole32 oleaut32 uuid advapi32 user32 gdi32
+  shell32)
 
 # --- The DLL -------------------------------------------------------------------
 # The runtime's thread primitives are the DLL's own objects, not a library's,

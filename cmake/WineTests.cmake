@@ -128,6 +128,7 @@ focuser_wine_test(protocol_tests_win
   tests/settings/SettingsTextTest.cpp
   tests/common/NumberTextTest.cpp
   tests/common/ExactDecimalTest.cpp
+  tests/trace/TraceTextTest.cpp
 )
 focuser_wine_test(settings_tests tests/settings/DriverSettingsTest.cpp)
 # The link's logic is tested on the host over a scripted line; here the port

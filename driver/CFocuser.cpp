@@ -27,6 +27,12 @@ VARIANT_BOOL ToVariantBool(bool value) { return value ? VARIANT_TRUE : VARIANT_F
 
 }  // namespace
 
+CFocuser::CFocuser() { m_controller.SetObserver(&m_trace); }
+
+CFocuser::~CFocuser() {
+    if (m_link) m_trace.Write("disconnect", m_device);
+}
+
 void* CFocuser::FindInterface(REFIID iid) {
     if (IsEqualIID(iid, IID_IFocuser) || IsEqualIID(iid, IID_IDispatch) ||
         IsEqualIID(iid, IID_IUnknown)) {
@@ -37,6 +43,10 @@ void* CFocuser::FindInterface(REFIID iid) {
 }
 
 HRESULT CFocuser::Fail(const char* message) {
+    // A link is traced or not as a whole; outside one, each error asks anew.
+    if (!m_link) m_trace.SetOn(LoadTraceSwitch());
+    m_trace.Write("error", message);
+
     const int length = MultiByteToWideChar(CP_ACP, 0, message, -1, nullptr, 0);
     wchar_t* description = length > 0 ? new (std::nothrow) wchar_t[length] : nullptr;
     if (description == nullptr) return E_OUTOFMEMORY;
@@ -127,19 +137,22 @@ STDMETHODIMP CFocuser::put_Link(VARIANT_BOOL newVal) {
     if (!requested) {
         m_controller.Disconnect();
         m_link = false;
+        m_trace.Write("disconnect", m_device);
         return S_OK;
     }
 
     // The one name of the port, opened and shown in the failure alike; COM10
     // and above are reached only through this form.
-    char device[32];
-    std::snprintf(device, sizeof device, "//./COM%li", static_cast<long>(LoadSettings().PortIndex) + 1);
+    std::snprintf(m_device, sizeof m_device, "//./COM%li",
+                  static_cast<long>(LoadSettings().PortIndex) + 1);
+    m_trace.SetOn(LoadTraceSwitch());
+    m_trace.Write("connect", m_device);
     std::unique_ptr<SerialPort> port(new (std::nothrow) SerialPort);
     if (!port) return Fail(kOutOfMemory);
-    if (!port->Open(device, protocol::kBaudRate)) {
+    if (!port->Open(m_device, protocol::kBaudRate)) {
         port.reset();  // closes whatever Open left open, before anything is reported
-        char message[sizeof kCouldNotOpen + sizeof device];
-        std::snprintf(message, sizeof message, kCouldNotOpen, device);
+        char message[sizeof kCouldNotOpen + sizeof m_device];
+        std::snprintf(message, sizeof message, kCouldNotOpen, m_device);
         return Fail(message);
     }
     if (!m_controller.Connect(std::move(port))) return Fail(kDidNotRespond);

@@ -8,6 +8,7 @@
 #include "com/DispatchImpl.h"
 #include "driver/Focuser.h"  // generated from driver/Focuser.idl
 #include "link/ControllerLink.h"
+#include "trace/TraceLog.h"
 
 // The shared type information behind every driver object's IDispatch.
 extern TypeInfoHolder g_focuserTypeInfo;
@@ -41,15 +42,19 @@ public:
     STDMETHODIMP Halt() override;
 
 protected:
+    CFocuser();
     // Destroying the object closes an open link without sending anything.
-    CFocuser() = default;
-    ~CFocuser() = default;
+    ~CFocuser();
 
 private:
-    // Publishes message as the calling thread's error information and returns
-    // the failure a member reports.
-    static HRESULT Fail(const char* message);
+    // Publishes message as the calling thread's error information, traces it,
+    // and returns the failure a member reports.
+    HRESULT Fail(const char* message);
 
     bool m_link = false;
+    // The port's device name while linked, for the trace.
+    char m_device[32] = {};
+    // Declared before the link that reports to it, so that it outlives it.
+    TraceLog m_trace;
     ControllerLink m_controller;
 };

@@ -1,5 +1,6 @@
 #include "link/ControllerLink.h"
 
+#include <algorithm>
 #include <cstring>
 
 bool ControllerLink::Connect(std::unique_ptr<Transport> line) {
@@ -19,11 +20,15 @@ bool ControllerLink::SendCommand(const char* command) {
     // A failed purge, write or read is not an error of its own: the reply is
     // decoded from whatever arrived, and nothing is a recognised reply.
     m_line->Purge();
+    if (m_observer) m_observer->ExchangeStarting();
     m_line->Write(buffer, protocol::kFrameSize);
     std::memset(buffer, 0, sizeof buffer);
-    m_line->Read(buffer, protocol::kFrameSize);
+    const size_t received = m_line->Read(buffer, protocol::kFrameSize);
 
     const protocol::DecodedReply reply = protocol::DecodeReply(buffer);
+    if (m_observer) {
+        m_observer->ExchangeEnded(command, buffer, std::min(received, protocol::kFrameSize), reply);
+    }
     switch (reply.kind) {
         case protocol::ReplyKind::Position:
             m_position = reply.position;

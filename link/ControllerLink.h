@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "link/ControllerProtocol.h"
+#include "link/ExchangeObserver.h"
 #include "link/Transport.h"
 
 class ControllerLink {
@@ -21,6 +22,10 @@ public:
     // Releases the line, closing it. Nothing is sent to the controller.
     void Disconnect() { m_line.reset(); }
     bool IsConnected() const { return m_line != nullptr; }
+
+    // Every exchange from now on is shown to observer (nullptr: to nobody).
+    // The observer must outlive the link or be replaced first.
+    void SetObserver(ExchangeObserver* observer) { m_observer = observer; }
 
     // One exchange: purge, write the command as 9 bytes, read up to 9 bytes,
     // decode whatever arrived. False without touching the line when there is
@@ -45,6 +50,7 @@ public:
 
 private:
     std::unique_ptr<Transport> m_line;
+    ExchangeObserver* m_observer = nullptr;
     // What the last reply of each kind said; nothing clears them, not even a
     // new connection.
     int32_t m_position = 0;

@@ -52,10 +52,10 @@ bool SerialPort::Write(const void* bytes, size_t count) {
            written == count;
 }
 
-bool SerialPort::Read(void* buffer, size_t count) {
+size_t SerialPort::Read(void* buffer, size_t count) {
     DWORD received = 0;
-    return ReadFile(m_handle, buffer, static_cast<DWORD>(count), &received, nullptr) &&
-           received == count;
+    if (!ReadFile(m_handle, buffer, static_cast<DWORD>(count), &received, nullptr)) return 0;
+    return received;
 }
 
 bool SerialPort::Purge() {

@@ -22,7 +22,7 @@ public:
 
     // A 9-byte read ends after 136 ms at the latest.
     bool Write(const void* bytes, size_t count) override;
-    bool Read(void* buffer, size_t count) override;
+    size_t Read(void* buffer, size_t count) override;
     bool Purge() override;
 
 private:

@@ -11,8 +11,9 @@ public:
     // True only when the call succeeds and exactly count bytes moved.
     virtual bool Write(const void* bytes, size_t count) = 0;
     // Ends after count bytes or after the line's read time-out; whatever
-    // arrived is in the buffer either way.
-    virtual bool Read(void* buffer, size_t count) = 0;
+    // arrived is in the buffer either way. Returns how many bytes arrived (0
+    // when the call itself failed).
+    virtual size_t Read(void* buffer, size_t count) = 0;
     // Discards pending input and output and aborts a pending read.
     virtual bool Purge() = 0;
 };

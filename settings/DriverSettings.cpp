@@ -6,23 +6,40 @@
 
 namespace {
 
-// Read and write access; the key is always opened this way, so a caller without
-// write access to the machine-wide registry gets the initial values.
-constexpr REGSAM kSettingsAccess = KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE
 #ifdef _WIN64
-    // One set of settings for both builds of the driver: the 64-bit one uses the
-    // 32-bit registry view, where the 32-bit driver's key lives.
-    | KEY_WOW64_32KEY
+// One set of settings for both builds of the driver: the 64-bit one uses the
+// 32-bit registry view, where the 32-bit driver's key lives.
+constexpr REGSAM kSettingsView = KEY_WOW64_32KEY;
+#else
+constexpr REGSAM kSettingsView = 0;
 #endif
-    ;
 
 constexpr DWORD kValueBufferSize = 256;
 
-HKEY OpenSettingsKey() {
+// Read and write access, creating the key if absent. The registry's result;
+// key is set only on success.
+LONG OpenSettingsKeyForWriting(HKEY& key) {
+    const REGSAM access = KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE | kSettingsView;
+    return RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, nullptr, 0, access, nullptr,
+                           &key, nullptr);
+}
+
+HKEY OpenSettingsKeyForReading() {
     HKEY key = nullptr;
-    const LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, nullptr, 0,
-                                    kSettingsAccess, nullptr, &key, nullptr);
+    const LONG rc =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, KEY_READ | kSettingsView, &key);
     return rc == ERROR_SUCCESS ? key : nullptr;
+}
+
+// The key as loading uses it: for reading and writing as always, so that a
+// first load creates it; where the machine-wide registry is closed to the
+// caller's writes (an unelevated program), for reading, so that the stored
+// settings still count.
+HKEY OpenSettingsKeyToLoad() {
+    HKEY key = nullptr;
+    const LONG rc = OpenSettingsKeyForWriting(key);
+    if (rc == ERROR_SUCCESS) return key;
+    return rc == ERROR_ACCESS_DENIED ? OpenSettingsKeyForReading() : nullptr;
 }
 
 // Reads one value as text. Returns nullptr when it is missing or unreadable
@@ -36,9 +53,9 @@ const char* QueryText(HKEY key, const char* name, char (&buffer)[kValueBufferSiz
     return rc == ERROR_SUCCESS ? buffer : nullptr;
 }
 
-void SetText(HKEY key, const char* name, const char* text) {
-    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                   static_cast<DWORD>(std::strlen(text) + 1));
+bool SetText(HKEY key, const char* name, const char* text) {
+    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                          static_cast<DWORD>(std::strlen(text) + 1)) == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -46,7 +63,7 @@ void SetText(HKEY key, const char* name, const char* text) {
 DriverSettings LoadSettings() {
     using namespace settingstext;
     DriverSettings settings = kInitialSettings;
-    HKEY key = OpenSettingsKey();
+    HKEY key = OpenSettingsKeyToLoad();
     if (key == nullptr) return settings;
 
     char buffer[kValueBufferSize + 1];
@@ -58,19 +75,31 @@ DriverSettings LoadSettings() {
     return settings;
 }
 
-void SaveSettings(const DriverSettings& settings) {
+bool SaveSettings(const DriverSettings& settings) {
     using namespace settingstext;
-    HKEY key = OpenSettingsKey();
-    if (key == nullptr) return;
+    HKEY key = nullptr;
+    if (OpenSettingsKeyForWriting(key) != ERROR_SUCCESS) return false;
 
+    // Every value is attempted, whatever became of the one before.
+    bool saved = true;
     char text[kTextCapacity];
     IntegerText(settings.PortIndex, text);
-    SetText(key, kPortIndexName, text);
+    saved &= SetText(key, kPortIndexName, text);
     IntegerText(settings.MaxPosition, text);
-    SetText(key, kMaxPositionName, text);
+    saved &= SetText(key, kMaxPositionName, text);
     StepSizeText(settings.StepSize, text);
-    SetText(key, kStepSizeName, text);
+    saved &= SetText(key, kStepSizeName, text);
     IntegerText(settings.Speed, text);
-    SetText(key, kSpeedName, text);
+    saved &= SetText(key, kSpeedName, text);
     RegCloseKey(key);
+    return saved;
+}
+
+bool LoadTraceSwitch() {
+    HKEY key = OpenSettingsKeyForReading();
+    if (key == nullptr) return false;
+    char buffer[kValueBufferSize + 1];
+    const bool on = settingstext::LoadTraceSwitch(QueryText(key, settingstext::kTraceName, buffer));
+    RegCloseKey(key);
+    return on;
 }

@@ -38,6 +38,10 @@ float LoadStepSize(const char* text) {
     return value;
 }
 
+bool LoadTraceSwitch(const char* text) {
+    return text != nullptr && numbertext::ParseInteger(text) != 0;
+}
+
 void IntegerText(int32_t value, char (&text)[kTextCapacity]) {
     numbertext::FormatInteger(value, text, sizeof text);
 }

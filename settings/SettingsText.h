@@ -18,6 +18,9 @@ constexpr const char kPortIndexName[] = "COM";
 constexpr const char kMaxPositionName[] = "MaxPosition";
 constexpr const char kStepSizeName[] = "StepSize";
 constexpr const char kSpeedName[] = "Speed";
+// Not a setting of the record: the trace log's switch, kept beside them and
+// never written by a save.
+constexpr const char kTraceName[] = "Trace";
 
 // What a record holds before the settings key could be used at all.
 constexpr DriverSettings kInitialSettings = {0, 0, 0.0f, -1};
@@ -40,6 +43,8 @@ int32_t LoadPortIndex(const char* text);
 int32_t LoadMaxPosition(const char* text);
 float LoadStepSize(const char* text);
 int32_t LoadSpeed(const char* text);
+// On when the text reads as an integer other than 0; off when missing.
+bool LoadTraceSwitch(const char* text);
 
 // The text a setting is stored as: "%i" for the integers, "%f" for the step
 // size. The buffer must hold kTextCapacity bytes.

@@ -57,11 +57,13 @@ bool Setup::OnInitDialog() {
 }
 
 void Setup::OnOK() {
-    if (!UpdateData(true)) return;
-    Save();
+    // Unsaved, the dialog stays open with what the user typed.
+    if (!UpdateData(true) || !Save()) return;
     EndDialog(IDOK);
 }
 
+// The commands go out whether or not the save worked: the user asked for
+// them, and the failure has been shown.
 void Setup::OnZeroPosition() {
     if (!UpdateData(true)) return;
     Save();
@@ -83,11 +85,13 @@ void Setup::SendAtStoredSpeed(bool (ControllerLink::*command)()) {
     (m_link->*command)();
 }
 
-void Setup::Save() const {
+bool Setup::Save() {
     DriverSettings settings;
     settings.PortIndex = m_portIndex;
     settings.MaxPosition = m_maxPosition;
     settings.StepSize = m_stepSize;
     settings.Speed = m_speed;
-    SaveSettings(settings);
+    if (SaveSettings(settings)) return true;
+    MessageBoxA(Handle(), kSaveFailed, kCaption, MB_OK | MB_ICONEXCLAMATION);
+    return false;
 }

@@ -23,6 +23,11 @@ public:
     static constexpr const char kFindHomeQuestion[] =
         "Warning:  the focuser will not respond until the command is finished.  Continue?";
     static constexpr const char kCaption[] = "Tavrilen Focuser";
+    // What a save that did not reach the registry shows.
+    static constexpr const char kSaveFailed[] =
+        "The settings could not be saved: changing them needs administrator rights.\r\n\r\n"
+        "Run this program as administrator once, or ask an administrator to reinstall the "
+        "driver, which lets every user change them.";
 
 protected:
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
@@ -33,7 +38,8 @@ protected:
 private:
     void OnZeroPosition();
     void OnFindHome();
-    void Save() const;
+    // Saves what the dialog holds; when that fails, says so and returns false.
+    bool Save();
     // The speed just saved goes first, as the registry now holds it; the
     // command is sent whatever became of it, and neither outcome is shown.
     void SendAtStoredSpeed(bool (ControllerLink::*command)());

@@ -26,7 +26,7 @@ public:
         return true;
     }
 
-    bool Read(void* buffer, size_t count) override {
+    size_t Read(void* buffer, size_t count) override {
         ScriptedLine& line = m_line;
         line.m_calls.push_back("Read " + std::to_string(count));
         const size_t taken = std::min(count, line.m_input.size());
@@ -35,7 +35,7 @@ public:
         // The window has closed: what was late is in the input now.
         line.m_input += line.m_late;
         line.m_late.clear();
-        return taken == count;
+        return taken;
     }
 
     bool Purge() override {

@@ -214,4 +214,33 @@ TEST_F(ControllerLinkTest, ControllerStateSurvivesDisconnectAndReconnect) {
     EXPECT_EQ(temperature, -5.25f);
 }
 
+// What the trace log is shown of each exchange: the command, exactly the bytes
+// that arrived (a short reply is not padded, a silent one is empty) and the
+// decoder's reading.
+TEST_F(ControllerLinkTest, AnObserverSeesEachExchangeAsItHappened) {
+    struct Seen : ExchangeObserver {
+        void ExchangeStarting() override { ++started; }
+        void ExchangeEnded(const char* command, const char* reply, size_t length,
+                           const protocol::DecodedReply& decoded) override {
+            exchanges.push_back(std::string(command) + "|" + std::string(reply, length) + "|" +
+                                std::to_string(static_cast<int>(decoded.kind)));
+        }
+        int started = 0;
+        Commands exchanges;
+    } seen;
+    Connect();
+    link.SetObserver(&seen);
+    line.AnswerNext({"FD12"});
+    line.AnswerNext({""});
+    line.AnswerNext({"FC1"});
+    int32_t position = 0;
+    link.ReadPosition(position);
+    link.ReadPosition(position);
+    link.FindHome();
+    link.SetObserver(nullptr);
+    link.ReadPosition(position);
+    EXPECT_EQ(seen.started, 3);
+    EXPECT_EQ(seen.exchanges, (Commands{"FG0000000|FD12|2", "FG0000000||0", "FCR000000|FC1|6"}));
+}
+
 }  // namespace

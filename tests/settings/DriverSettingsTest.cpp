@@ -102,10 +102,28 @@ TEST_F(DriverSettingsTest, SaveWritesTextFormsUnclamped) {
 
 TEST_F(DriverSettingsTest, SaveLeavesOtherValuesOfTheKeyAlone) {
     testregistry::SetSettingsText("", "Tavrilen");
-    testregistry::SetSettingsText("Other", "kept");
-    SaveSettings(DriverSettings{1, 2, 3.0f, 2});
+    testregistry::SetSettingsText("Trace", "1");
+    EXPECT_TRUE(SaveSettings(DriverSettings{1, 2, 3.0f, 2}));
     EXPECT_EQ(testregistry::GetSettingsText("").value_or("?"), "Tavrilen");
-    EXPECT_EQ(testregistry::GetSettingsText("Other").value_or("?"), "kept");
+    EXPECT_EQ(testregistry::GetSettingsText("Trace").value_or("?"), "1");
+    EXPECT_TRUE(LoadTraceSwitch());
+}
+
+// A program without elevation, where the key's rights were not opened to
+// users: the stored settings count all the same, and a save says it failed.
+TEST_F(DriverSettingsTest, WithoutWriteAccessTheStoredSettingsLoadAndSavingFails) {
+    testregistry::StoreSettings(4, 1500, "2.5", 2);
+    testregistry::SetSettingsText("Trace", "1");
+    testregistry::DenySettingsWrites();
+    const DriverSettings s = LoadSettings();
+    EXPECT_EQ(s.PortIndex, 4);
+    EXPECT_EQ(s.MaxPosition, 1500);
+    EXPECT_FLOAT_EQ(s.StepSize, 2.5f);
+    EXPECT_EQ(s.Speed, 2);
+    EXPECT_TRUE(LoadTraceSwitch());
+    EXPECT_FALSE(SaveSettings(DriverSettings{1, 2, 3.0f, 0}));
+    testregistry::AllowSettingsWrites();
+    EXPECT_EQ(testregistry::GetSettingsText("COM").value_or("?"), "4");
 }
 
 TEST_F(DriverSettingsTest, ExtremeFloatsSurviveTheRoundTrip) {
@@ -128,7 +146,8 @@ TEST(DriverSettingsUnusableKey, LoadKeepsInitialValuesAndSaveWritesNothing) {
     EXPECT_EQ(s.MaxPosition, 0);
     EXPECT_EQ(s.StepSize, 0.0f);
     EXPECT_EQ(s.Speed, -1);
-    SaveSettings(DriverSettings{3, 4, 5.0f, 2});
+    EXPECT_FALSE(SaveSettings(DriverSettings{3, 4, 5.0f, 2}));
+    EXPECT_FALSE(LoadTraceSwitch());
     EXPECT_FALSE(testregistry::SettingsKeyExists());
     testregistry::RestoreSettingsParent();
     EXPECT_EQ(LoadSettings().MaxPosition, 20000);

@@ -47,6 +47,14 @@ TEST(LoadSettings, SpeedDefaultsToMedium) {
                 "Speed");
 }
 
+TEST(LoadSettings, TheTraceIsOffUnlessSwitchedOnByANumber) {
+    EXPECT_FALSE(LoadTraceSwitch(nullptr));
+    EXPECT_FALSE(LoadTraceSwitch("0"));
+    EXPECT_FALSE(LoadTraceSwitch("on"));
+    EXPECT_TRUE(LoadTraceSwitch("1"));
+    EXPECT_TRUE(LoadTraceSwitch(" 2"));
+}
+
 TEST(LoadSettings, StepSizeDefaultsTo1_27AndIsForcedIntoRange) {
     const struct {
         const char* text;

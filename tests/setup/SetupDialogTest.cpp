@@ -224,6 +224,26 @@ TEST_F(SetupDialogTest, NoSpeedIsCheckedWhenTheSettingsKeyCannotBeUsed) {
     EXPECT_EQ(LoadSettings().Speed, 0) << "a stored -1 loads as Slow";
 }
 
+// A user who may not write the profile key sees the stored settings; OK says
+// the save failed and leaves the dialog open with what was typed.
+TEST_F(SetupDialogTest, OkThatCannotSaveSaysSoAndKeepsWhatWasTyped) {
+    testregistry::StoreSettings(4, 1500, "1.270000", 2);
+    testregistry::DenySettingsWrites();
+    std::string message;
+    const int dialogs = ShowDialog([&] { m_focuser->SetupDialog(); }, [&](User& user, HWND dialog) {
+        user.Check(user.Text(GetDlgItem(dialog, IDC_MAX_POSITION)) == "1500", "stored maximum");
+        user.Type(dialog, IDC_MAX_POSITION, "2500");
+        user.Click(dialog, IDOK);
+        message = user.AnswerBox(dialog, IDOK);
+        user.Check(user.Text(GetDlgItem(dialog, IDC_MAX_POSITION)) == "2500", "typed maximum");
+        user.Close(dialog, IDCANCEL);
+    });
+    testregistry::AllowSettingsWrites();
+    EXPECT_EQ(message, ::Setup::kSaveFailed);
+    EXPECT_EQ(dialogs, 2) << "the dialog and one message";
+    EXPECT_EQ(Stored("MaxPosition"), "1500");
+}
+
 TEST_F(SetupDialogTest, WithBothEditsBadOnlyTheMaximumPositionIsReported) {
     testregistry::StoreSettings(0, 20000, "1.270000", 1);
     std::string prompt;

@@ -1,5 +1,7 @@
 #include "tests/support/TestRegistry.h"
 
+#include <sddl.h>
+
 #include "settings/DriverSettings.h"
 
 namespace testregistry {
@@ -13,6 +15,7 @@ REGSAM SettingsView() {
 }
 
 void DeleteSettingsKey() {
+    AllowSettingsWrites();  // whatever a failed test left
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKeyPath);  // native view of a 32-bit process
     HKEY parent = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\ASCOM\\Focuser Drivers", 0,
@@ -91,6 +94,30 @@ void RestoreSettingsParent() {
     DeleteSettingsKey();
     RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kParentPath, SettingsView(), 0);
 }
+
+namespace {
+
+// Gives the existing settings key the rights the text describes.
+void SetSettingsRights(const char* sddl) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, WRITE_DAC | SettingsView(), &key) !=
+        ERROR_SUCCESS) {
+        return;
+    }
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor,
+                                                             nullptr)) {
+        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+        LocalFree(descriptor);
+    }
+    RegCloseKey(key);
+}
+
+}  // namespace
+
+// Everyone may do anything but set values and create subkeys.
+void DenySettingsWrites() { SetSettingsRights("D:(D;;0x6;;;WD)(A;;KA;;;WD)"); }
+void AllowSettingsWrites() { SetSettingsRights("D:(A;;KA;;;WD)"); }
 
 void StoreSettings(int portIndex, int maxPosition, const char* stepSize, int speed) {
     SetSettingsText("COM", std::to_string(portIndex));

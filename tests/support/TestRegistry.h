@@ -29,6 +29,13 @@ DWORD CountSettingsValues();
 void MakeSettingsKeyUnusable();
 void RestoreSettingsParent();
 
+// Takes the right to set values and create subkeys in the settings key from
+// everyone, as the key looks to a program without elevation where its rights
+// were not opened to users; reading stays allowed. Undone by
+// AllowSettingsWrites() and by DeleteSettingsKey().
+void DenySettingsWrites();
+void AllowSettingsWrites();
+
 // Stores a complete set of settings as text.
 void StoreSettings(int portIndex, int maxPosition, const char* stepSize, int speed);
 
