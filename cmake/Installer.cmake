@@ -7,11 +7,16 @@
 # run 32-bit Windows code. Both land in installer/ in the build folder.
 
 # The installer test's stand-in for a running program that has the driver
-# loaded; built by both builds, since a 32-bit Windows needs the 32-bit one.
+# loaded, and its look at the profile key's rights and the Start-menu entries;
+# built by both builds, since a 32-bit Windows needs the 32-bit ones.
 add_executable(hold_driver tests/installer/HoldDriver.cpp)
 target_compile_options(hold_driver PRIVATE ${FOCUSER_WARNINGS})
 target_link_libraries(hold_driver PRIVATE ole32)
 target_link_options(hold_driver PRIVATE ${FOCUSER_STATIC_RUNTIME})
+add_executable(inspect_install tests/installer/InspectInstall.cpp)
+target_compile_options(inspect_install PRIVATE ${FOCUSER_WARNINGS})
+target_link_libraries(inspect_install PRIVATE ole32 uuid advapi32)
+target_link_options(inspect_install PRIVATE ${FOCUSER_STATIC_RUNTIME} -municode)
 
 if(NOT CMAKE_SIZEOF_VOID_P EQUAL 8)
   return()
@@ -121,13 +126,15 @@ add_test(NAME installer_x86_contents
                  TavrilenFocuser.dll TavrilenFocuser64.dll ${sim_name} "User Guide.html")
 
 # Install, use and uninstall, in a prefix of the test's own.
-function(focuser_installer_test name installer view holder)
+# HELPERS is the folder of hold_driver and inspect_install of the machine's kind.
+function(focuser_installer_test name installer view helpers)
   add_test(NAME ${name}
            COMMAND ${CMAKE_SOURCE_DIR}/tests/installer/installer-test.sh
                    --build ${CMAKE_BINARY_DIR} --installer ${installer} --view ${view}
                    --dll32 ${FOCUSER_DLL32} --dll64 $<TARGET_FILE:focuser_dll>
                    --script ${CMAKE_SOURCE_DIR}/tests/installer/CreateFocuser.vbs
-                   --guide ${FOCUSER_USER_GUIDE} --holder ${holder}
+                   --guide ${FOCUSER_USER_GUIDE} --holder ${helpers}/hold_driver.exe
+                   --inspector ${helpers}/inspect_install.exe
                    ${ARGN})
   set_tests_properties(${name} PROPERTIES RESOURCE_LOCK installerprefix TIMEOUT 600)
 endfunction()
@@ -137,7 +144,7 @@ if(FOCUSER_CAN_RUN_WINE)
   if(sim_target)
     set(sim64_args --sim ${sim64_file})
   endif()
-  focuser_installer_test(installer ${FOCUSER_INSTALLER_X64_TEST} 64 $<TARGET_FILE:hold_driver>
+  focuser_installer_test(installer ${FOCUSER_INSTALLER_X64_TEST} 64 $<TARGET_FILE_DIR:hold_driver>
                          ${sim64_args} ${dll32_registered})
   if(FOCUSER_CAN_RUN_WIN32)
     focuser_needs_win32(installer)
@@ -145,13 +152,13 @@ if(FOCUSER_CAN_RUN_WINE)
     if(sim_target)
       set(sim32_args --sim ${sim32_file})
     endif()
-    focuser_installer_test(installer_x86 ${FOCUSER_INSTALLER} 32 $<TARGET_FILE:hold_driver>
+    focuser_installer_test(installer_x86 ${FOCUSER_INSTALLER} 32 $<TARGET_FILE_DIR:hold_driver>
                            ${sim32_args} --dll32-registered)
     focuser_needs_win32(installer_x86)
     # The same installer on a 32-bit Windows: one registry view, one DLL, and
-    # the 32-bit build's holder.
+    # the 32-bit build's helpers.
     focuser_installer_test(installer_x86_on_win32 ${FOCUSER_INSTALLER} 32
-                           ${FOCUSER_WIN32_DIR}/hold_driver.exe ${sim32_args} --machine 32)
+                           ${FOCUSER_WIN32_DIR} ${sim32_args} --machine 32)
     focuser_needs_win32(installer_x86_on_win32)
   endif()
 endif()

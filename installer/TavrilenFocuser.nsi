@@ -6,6 +6,15 @@
 ; the driver. The uninstaller takes out both builds and the driver's Chooser
 ; entry; it offers to keep the focuser settings for a later installation.
 ;
+; The driver's profile key, where it keeps its settings, is opened to ordinary
+; users (BUILTIN\Users may read it, set its values and create subkeys), so
+; that its setup dialog saves without elevation. If that step fails, the
+; installation still completes (the driver then reads its settings read-only,
+; and only a program run as administrator can change them); the details list
+; says why, and a silent install ends with exit code 5. The Start menu gets
+; entries that turn the driver's trace log on and off (the "Trace" value in
+; the profile key, set with the system's reg.exe) and open the log folder.
+;
 ;   makensis -DOUTFILE=... -DDLL32=... -DDLL64=... [-DSIM=...] [-DUSER_GUIDE=...]
 ;            [-DVERSION=1.2.3] [-DTARGET_AMD64 [-DSKIP_DLL32_REGISTRATION]]
 ;            TavrilenFocuser.nsi
@@ -27,6 +36,8 @@
 ;   3    the ASCOM Platform is missing (its Chooser is not registered)
 ;   4    the driver is in use by a running program (silent install only;
 ;        interactively the user is asked to close it and retry)
+;   5    installed, but ordinary users cannot change the settings: the rights
+;        on the profile key could not be set (the details list why)
 ;   740  not run as administrator
 
 !ifndef OUTFILE
@@ -89,6 +100,7 @@ RequestExecutionLevel admin
 !define EXIT_FAILED 2
 !define EXIT_NO_PLATFORM 3
 !define EXIT_IN_USE 4
+!define EXIT_SETTINGS_ADMIN_ONLY 5
 !define EXIT_NOT_ADMIN 740 ; ERROR_ELEVATION_REQUIRED
 
 ; Which regsvr32 runs which DLL: a DLL can only be loaded by a program of its
@@ -105,6 +117,18 @@ RequestExecutionLevel admin
 ; for 64-bit code), KEY_READ | KEY_WRITE | KEY_WOW64_32KEY.
 !define HKLM_HANDLE -2147483646
 !define PROFILE_KEY_ACCESS 0x2021F
+; READ_CONTROL | WRITE_DAC | KEY_WOW64_32KEY: to change the key's rights.
+!define PROFILE_KEY_DAC_ACCESS 0x60200
+; BUILTIN\Users, the same SID in every language of Windows, and what it gets:
+; KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY.
+!define USERS_SID "S-1-5-32-545"
+!define USERS_ACCESS 0x2001F
+!define SE_REGISTRY_KEY 4
+!define DACL_SECURITY_INFORMATION 4
+!define SET_ACCESS 2
+!define CONTAINER_INHERIT_ACE 2
+!define TRUSTEE_IS_SID 0
+!define TRUSTEE_IS_WELL_KNOWN_GROUP 5
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -209,6 +233,13 @@ Var FilesInUse
   ${EndIf}
 !macroend
 
+; A Start-menu entry that sets the driver's "Trace" value to DATA with the
+; system's reg.exe, in a minimised window.
+!macro TraceShortcut NAME DATA DESCRIPTION
+  CreateShortcut "$SMPROGRAMS\${START_MENU_FOLDER}\${NAME}" "$WINDIR\System32\reg.exe" \
+    'add "HKLM\${PROFILE_KEY}" /v Trace /t REG_SZ /d ${DATA} /f /reg:32' "" "" SW_SHOWMINIMIZED "" "${DESCRIPTION}"
+!macroend
+
 ; Before any file is replaced: while a program holds the driver, the user is
 ; asked to close it and retry (a silent install ends with EXIT_IN_USE).
 Function WaitUntilNotInUse
@@ -258,6 +289,65 @@ FunctionEnd
 !macroend
 !insertmacro DefineCopyNamedValues ""
 !insertmacro DefineCopyNamedValues "un."
+
+; Lets ordinary users change the driver's settings, as the platform lets them
+; change its own profile: an allow entry for BUILTIN\Users on the profile key,
+; inherited by its subkeys. The system merges it into the key's DACL, so the
+; key keeps every other entry it has and inherits; SET_ACCESS replaces an
+; entry that Users already have on the key, so a reinstall adds no second one.
+; Leaves $0 = 0 on success, otherwise the Windows error code, with the step
+; that failed in $1.
+Function OpenSettingsToUsers
+  StrCpy $2 0 ; the key
+  StrCpy $4 0 ; its security descriptor, which holds its DACL ($3)
+  StrCpy $5 0 ; the SID of Users
+  StrCpy $6 0 ; the new entry
+  StrCpy $7 0 ; the merged DACL
+  StrCpy $1 "opening the key to change its rights"
+  System::Call 'advapi32::RegOpenKeyExW(p ${HKLM_HANDLE}, w "${PROFILE_KEY}", i 0, i ${PROFILE_KEY_DAC_ACCESS}, *p .r2) i .r0'
+  ${If} $0 = 0
+    StrCpy $1 "reading the key's rights"
+    System::Call 'advapi32::GetSecurityInfo(p r2, i ${SE_REGISTRY_KEY}, i ${DACL_SECURITY_INFORMATION}, p 0, p 0, *p .r3, p 0, *p .r4) i .r0'
+  ${EndIf}
+  ${If} $0 = 0
+    StrCpy $1 "naming the Users group"
+    System::Call 'advapi32::ConvertStringSidToSidW(w "${USERS_SID}", *p .r5) i .r8 ?e'
+    Pop $0
+    ${If} $8 <> 0
+      StrCpy $0 0
+    ${EndIf}
+  ${EndIf}
+  ${If} $0 = 0
+    ; EXPLICIT_ACCESS_W with its TRUSTEE_W, laid out by hand: the System
+    ; plug-in packs its fields, and 64-bit code aligns the pointers to 8.
+    !ifdef TARGET_AMD64
+      System::Call '*(i ${USERS_ACCESS}, i ${SET_ACCESS}, i ${CONTAINER_INHERIT_ACE}, i 0, p 0, i 0, i ${TRUSTEE_IS_SID}, i ${TRUSTEE_IS_WELL_KNOWN_GROUP}, i 0, p r5) p .r6'
+    !else
+      System::Call '*(i ${USERS_ACCESS}, i ${SET_ACCESS}, i ${CONTAINER_INHERIT_ACE}, p 0, i 0, i ${TRUSTEE_IS_SID}, i ${TRUSTEE_IS_WELL_KNOWN_GROUP}, p r5) p .r6'
+    !endif
+    StrCpy $1 "merging the entry for Users into the key's rights"
+    System::Call 'advapi32::SetEntriesInAclW(i 1, p r6, p r3, *p .r7) i .r0'
+  ${EndIf}
+  ${If} $0 = 0
+    StrCpy $1 "writing the key's rights"
+    System::Call 'advapi32::SetSecurityInfo(p r2, i ${SE_REGISTRY_KEY}, i ${DACL_SECURITY_INFORMATION}, p 0, p 0, p r7, p 0) i .r0'
+  ${EndIf}
+  ${If} $7 <> 0
+    System::Call 'kernel32::LocalFree(p r7)'
+  ${EndIf}
+  ${If} $6 <> 0
+    System::Free $6
+  ${EndIf}
+  ${If} $5 <> 0
+    System::Call 'kernel32::LocalFree(p r5)'
+  ${EndIf}
+  ${If} $4 <> 0
+    System::Call 'kernel32::LocalFree(p r4)'
+  ${EndIf}
+  ${If} $2 <> 0
+    System::Call 'advapi32::RegCloseKey(p r2)'
+  ${EndIf}
+FunctionEnd
 
 Function .onInit
   !ifdef TARGET_AMD64
@@ -350,12 +440,20 @@ Section "Driver" SecDriver
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
 
-  ; The guide opens in the browser from the Start menu, for every user.
+  ; The Start-menu entries are for every user. The guide opens in the browser.
+  SetShellVarContext all
+  CreateDirectory "$SMPROGRAMS\${START_MENU_FOLDER}"
   !ifdef USER_GUIDE
-    SetShellVarContext all
-    CreateDirectory "$SMPROGRAMS\${START_MENU_FOLDER}"
     CreateShortcut "$SMPROGRAMS\${START_MENU_FOLDER}\Focuser User Guide.lnk" "$INSTDIR\${USER_GUIDE_NAME}"
   !endif
+  ; The trace switch needs no elevation, since users may write the profile
+  ; key (below). /reg:32 names the 32-bit view, where both builds of the driver
+  ; read it, whichever reg.exe the shell starts; 32-bit Windows accepts it too.
+  !insertmacro TraceShortcut "Focuser Trace On.lnk" 1 "Turns on the focuser driver's trace log"
+  !insertmacro TraceShortcut "Focuser Trace Off.lnk" 0 "Turns off the focuser driver's trace log"
+  ; The log folders ("Logs YYYY-MM-DD") are in each user's own Documents.
+  CreateShortcut "$SMPROGRAMS\${START_MENU_FOLDER}\Focuser Trace Logs.lnk" "$WINDIR\explorer.exe" \
+    "shell:Personal\ASCOM" "" "" SW_SHOWNORMAL "" "Opens the folder of the focuser driver's trace logs"
 
   ; Settings that an earlier uninstall kept come back into the profile.
   SetRegView 32
@@ -380,6 +478,16 @@ Section "Driver" SecDriver
     Abort "Could not create the profile key"
   ${EndIf}
   System::Call 'advapi32::RegCloseKey(p r1)'
+  ; Not fatal: without it the driver still reads its settings, and only a
+  ; program run as administrator can change them.
+  Call OpenSettingsToUsers
+  ${If} $0 = 0
+    DetailPrint "Every user may change the focuser settings (HKLM\${PROFILE_KEY})"
+  ${Else}
+    DetailPrint "Could not let ordinary users change the focuser settings: error $0 $1 (HKLM\${PROFILE_KEY})"
+    MessageBox MB_ICONEXCLAMATION|MB_OK "The driver is installed, but ordinary users could not be given the right to change its settings (error $0 $1).$\r$\n$\r$\nThe driver works. Its settings can be changed only from a program run as administrator." /SD IDOK
+    SetErrorLevel ${EXIT_SETTINGS_ADMIN_ONLY}
+  ${EndIf}
 
   !ifndef SKIP_DLL32_REGISTRATION
     !insertmacro RegisterDll "${REGSVR32_FOR_DLL32}" "$INSTDIR\${DLL32_NAME}"
@@ -419,6 +527,9 @@ Section "Uninstall"
 
   SetShellVarContext all
   Delete "$SMPROGRAMS\${START_MENU_FOLDER}\Focuser User Guide.lnk"
+  Delete "$SMPROGRAMS\${START_MENU_FOLDER}\Focuser Trace On.lnk"
+  Delete "$SMPROGRAMS\${START_MENU_FOLDER}\Focuser Trace Off.lnk"
+  Delete "$SMPROGRAMS\${START_MENU_FOLDER}\Focuser Trace Logs.lnk"
   RMDir "$SMPROGRAMS\${START_MENU_FOLDER}"
 
   ; A program that still has a DLL loaded keeps the file until the next restart.

@@ -4,7 +4,7 @@
 # it registers can meet the other tests' registrations.
 #
 #   installer-test.sh --build DIR --installer EXE --view 32|64 --dll32 FILE --dll64 FILE
-#                     --script VBS --holder EXE [--sim FILE] [--guide HTML]
+#                     --script VBS --holder EXE --inspector EXE [--sim FILE] [--guide HTML]
 #                     [--dll32-registered] [--machine 32|64]
 #
 # --view is the registry view the installer keeps its own entry in: 32 for the
@@ -12,22 +12,24 @@
 # installer registers the 32-bit DLL too (only where 32-bit programs can run).
 # --machine 32 makes the prefix a 32-bit Windows (default 64): there only the
 # 32-bit DLL is installed, and the registry has a single view. --holder is a
-# program of the machine's kind that keeps the driver loaded (HoldDriver.cpp).
+# program of the machine's kind that keeps the driver loaded (HoldDriver.cpp),
+# --inspector one that reads a key's rights and the Start-menu entries
+# (InspectInstall.cpp).
 #
 # The session: an install refused on a machine without the ASCOM Platform; a
 # first install once the platform is there; the driver created by ProgID from a
-# script; a setting changed; an install refused while a program holds the
-# driver; a second install over the first; an uninstall that keeps the
-# settings, which the next install brings back; an uninstall that removes
-# everything. Exit codes as installer/TavrilenFocuser.nsi documents them.
+# script; a setting changed; the trace switched on and off from the Start menu;
+# an install refused while a program holds the driver; a second install over
+# the first; an uninstall that keeps the settings, which the next install
+# brings back; an uninstall that removes everything. Exit codes as installer/TavrilenFocuser.nsi documents them.
 set -u
 
 usage() {
-  echo "usage: $0 --build DIR --installer EXE --view 32|64 --dll32 FILE --dll64 FILE --script VBS --holder EXE [--sim FILE] [--guide HTML] [--dll32-registered] [--machine 32|64]" >&2
+  echo "usage: $0 --build DIR --installer EXE --view 32|64 --dll32 FILE --dll64 FILE --script VBS --holder EXE --inspector EXE [--sim FILE] [--guide HTML] [--dll32-registered] [--machine 32|64]" >&2
   exit 2
 }
 
-build= installer= view= dll32= dll64= script= holder= sim= guide= dll32_registered=no machine=64
+build= installer= view= dll32= dll64= script= holder= inspector= sim= guide= dll32_registered=no machine=64
 while [ $# -gt 0 ]; do
   case $1 in
     --build) build=$2; shift 2 ;;
@@ -37,6 +39,7 @@ while [ $# -gt 0 ]; do
     --dll64) dll64=$2; shift 2 ;;
     --script) script=$2; shift 2 ;;
     --holder) holder=$2; shift 2 ;;
+    --inspector) inspector=$2; shift 2 ;;
     --sim) sim=$2; shift 2 ;;
     --guide) guide=$2; shift 2 ;;
     --dll32-registered) dll32_registered=yes; shift ;;
@@ -45,10 +48,10 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ -n "$build" ] && [ -n "$installer" ] && [ -n "$dll32" ] && [ -n "$dll64" ] && [ -n "$script" ] &&
-  [ -n "$holder" ] || usage
+  [ -n "$holder" ] && [ -n "$inspector" ] || usage
 case $view in 32|64) ;; *) usage ;; esac
 case $machine in 32|64) ;; *) usage ;; esac
-for f in "$installer" "$dll32" "$dll64" "$script" "$holder" ${sim:+"$sim"} ${guide:+"$guide"}; do
+for f in "$installer" "$dll32" "$dll64" "$script" "$holder" "$inspector" ${sim:+"$sim"} ${guide:+"$guide"}; do
   [ -f "$f" ] || { echo "installer-test: no file $f" >&2; exit 1; }
 done
 
@@ -74,6 +77,8 @@ wine=$WINELOADER
 clsid='{3c9e52a1-7d4b-4f08-9b61-5e2a0d47c8f3}'
 libid='{A71D2C94-6B3E-4E05-92F7-1D84B3C65E20}'
 profile='HKLM\Software\ASCOM\Focuser Drivers\Tavrilen.Focuser'
+users_sid=S-1-5-32-545
+admins_sid=S-1-5-32-544
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\TavrilenFocuser'
 kept_settings='HKLM\Software\Tavrilen\Focuser settings'
 chooser='HKLM\Software\Classes\ASCOM.Utilities.Chooser\CLSID'
@@ -260,7 +265,65 @@ expect_uninstalled() {  # what
   fi
 }
 
+# The profile key lets ordinary users read it, set values and create subkeys,
+# on the key itself and inherited by its subkeys, through one entry of its own
+# (a reinstall adds no second one), and keeps the entries it had.
+expect_users_may_change_settings() {
+  if ! run 60 "$inspector" rights "${profile#HKLM\\}"; then
+    fail "cannot read the profile key's rights: $(tr -d '\r' <"$out")"
+    return
+  fi
+  local kind sid mask flags users=0 users_ok=0 admins_ok=0
+  while read -r kind sid mask flags; do
+    [ "$kind" = allow ] || continue
+    if [ "$sid" = "$users_sid" ] && (( (mask & 0x6) != 0 )); then
+      users=$((users + 1))
+      # KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY; container-inherit, not inherit-only.
+      (( (mask & 0x2001f) == 0x2001f && (flags & 0xa) == 0x2 )) && users_ok=$((users_ok + 1))
+    elif [ "$sid" = "$admins_sid" ] && (( (mask & 0xf003f) == 0xf003f )); then
+      admins_ok=1
+    fi
+  done < <(tr -d '\r' <"$out")
+  if [ "$users" -eq 1 ] && [ "$users_ok" -eq 1 ] && [ "$admins_ok" -eq 1 ]; then
+    pass "ordinary users may change the settings; administrators keep full control"
+  else
+    fail "profile key's rights: $users write entries for Users ($users_ok as wanted), administrators' full control $admins_ok: $(tr -d '\r' <"$out" | tr '\n' ';')"
+  fi
+}
+
+trace_entries=("Focuser Trace On.lnk" "Focuser Trace Off.lnk" "Focuser Trace Logs.lnk")
+
+# What a Start-menu entry starts, as the shell reads it: sets target, arguments
+# and show, its show command (from the file's header, at offset 0x3c: Wine's
+# shell does not read it back).
+read_shortcut() {  # NAME
+  show=$(od -An -tu4 -j 60 -N 4 "$start_menu/$1" | tr -d ' ')
+  target= arguments=
+  run 60 "$inspector" shortcut "Z:${start_menu//\//\\}\\$1" || return 1
+  { read -r target; read -r arguments; } < <(tr -d '\r' <"$out")
+}
+
+# The trace entries: the system's reg.exe setting the switch in the 32-bit
+# view, in a minimised window, and the log folder in the user's Documents.
+expect_trace_entries() {
+  local name data
+  for data in 1 0; do
+    [ "$data" = 1 ] && name=${trace_entries[0]} || name=${trace_entries[1]}
+    read_shortcut "$name" || fail "$name: cannot read it: $(tr -d '\r' <"$out")"
+    expect_eq "$name: program" 'c:\windows\system32\reg.exe' "${target,,}"
+    expect_eq "$name: arguments" \
+      "add \"HKLM\\Software\\ASCOM\\Focuser Drivers\\Tavrilen.Focuser\" /v Trace /t REG_SZ /d $data /f /reg:32" \
+      "$arguments"
+    expect_eq "$name: minimised (SW_SHOWMINNOACTIVE)" 7 "$show"
+  done
+  name=${trace_entries[2]}
+  read_shortcut "$name" || fail "$name: cannot read it: $(tr -d '\r' <"$out")"
+  expect_eq "$name: program" 'c:\windows\explorer.exe' "${target,,}"
+  expect_eq "$name: folder" 'shell:Personal\ASCOM' "$arguments"
+}
+
 expect_installed() {
+  local name
   expect_same_file TavrilenFocuser.dll "$dll32"
   [ -n "$sim" ] && expect_same_file FocuserSim.exe "$sim"
   if [ -n "$guide" ]; then
@@ -270,6 +333,9 @@ expect_installed() {
   fi
   [ -f "$install_dir/Uninstall.exe" ] && pass "installed Uninstall.exe" ||
     fail "installed Uninstall.exe is missing"
+  for name in "${trace_entries[@]}"; do
+    [ -f "$start_menu/$name" ] && pass "Start-menu entry $name" || fail "no Start-menu entry $name"
+  done
 
   local class="HKLM\\Software\\Classes\\CLSID\\$clsid"
   if [ "$machine" = 64 ]; then
@@ -296,6 +362,7 @@ expect_installed() {
   # The profile key in the 32-bit view only, named by registration.
   expect_value "profile key named for the Chooser" 32 "$profile" '' Tavrilen
   [ "$machine" = 64 ] && expect_no_key "no profile key in the 64-bit view" 64 "$profile"
+  expect_users_may_change_settings
 
   expect_value "uninstall entry" "$view" "$uninstall_key" DisplayName \
     "Tavrilen Astrograph Focuser driver"
@@ -367,6 +434,16 @@ if [ "$dll32_registered" = yes ] && [ "$machine" = 64 ]; then
   expect_eq "MaxStep in a 32-bit client" "MaxStep=12345" "${lines[3]:-}"
 fi
 
+# --- The trace switched from the Start menu, as a user would -------------------------
+expect_trace_entries
+# The command line exactly as the shell starts it from each entry.
+for data in 1 0; do
+  [ "$data" = 1 ] && name=${trace_entries[0]} || name=${trace_entries[1]}
+  run 60 "$inspector" run "Z:${start_menu//\//\\}\\$name" || fail "$name: reg.exe ends with $? (log: $out)"
+  expect_value "$name: the trace switch in the 32-bit view" 32 "$profile" Trace "$data"
+done
+[ "$machine" = 64 ] && expect_no_key "the trace switch is not in the 64-bit view" 64 "$profile"
+
 # --- An install while a program holds the driver ---------------------------------
 release=$logs/release-holder
 rm -f "$release"
@@ -396,11 +473,13 @@ expect_value "settings kept by a second install" 32 "$profile" COM 4
 uninstall "uninstall keeping the settings" /KEEPSETTINGS
 expect_uninstalled "uninstall keeping the settings"
 expect_value "settings kept outside the Chooser's list" 32 "$kept_settings" MaxPosition 12345
+expect_value "trace switch kept with the settings" 32 "$kept_settings" Trace 0
 
 install "install after an uninstall that kept the settings"
 expect_installed
 expect_value "kept settings back in the profile" 32 "$profile" MaxPosition 12345
 expect_value "kept settings back in the profile" 32 "$profile" COM 4
+expect_value "kept trace switch back in the profile" 32 "$profile" Trace 0
 expect_no_key "kept settings moved, not copied" 32 "$kept_settings"
 mapfile -t lines < <(script_lines)
 expect_eq "MaxStep from the settings brought back" "MaxStep=12345" "${lines[3]:-}"
