@@ -5,6 +5,9 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${FOCUSER_BUILD_DIR:-$here/build}
+# Absolute: the bridge's path is written into the Windows builds, whose tests
+# run from their own folders.
+build=$(mkdir -p "$build" && cd "$build" && pwd)
 jobs=${FOCUSER_JOBS:-$(nproc)}
 
 "$here/scripts/bootstrap.sh"

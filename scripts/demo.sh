@@ -2,7 +2,8 @@
 # The demo: builds everything (installing what is missing), then, in a Wine
 # prefix of its own, registers the 64-bit driver, joins COM3 to COM13 with the
 # null-modem bridge, runs the controller simulator on COM13 paced at 9600 baud,
-# and lets a VBScript client drive the focuser on COM3 through Wine's cscript.
+# lets a VBScript client drive the focuser on COM3 through Wine's cscript with
+# the driver's trace log on, and shows what the trace recorded.
 #
 #   scripts/demo.sh [--dialog] [--no-build]
 #
@@ -34,8 +35,8 @@ for argument in "$@"; do
   esac
 done
 
-steps=6
-[ $dialog -eq 1 ] && steps=7
+steps=7
+[ $dialog -eq 1 ] && steps=8
 step_number=0
 step() {
   step_number=$((step_number + 1))
@@ -48,6 +49,11 @@ fail() {
 # A host path as Wine programs see it.
 windows_path() {
   printf 'Z:%s' "${1//\//\\}"
+}
+# The driver's trace logs in the prefix, one a day, in the Documents of the
+# prefix's user (named after the host's).
+trace_logs() {
+  find "$WINEPREFIX/drive_c/users" -path '*/ASCOM/Logs */Tavrilen.Focuser.txt' -type f 2>/dev/null | sort
 }
 
 sim_pid=""
@@ -110,6 +116,16 @@ export WINELOADER=$loader WINESERVER=/usr/lib/wine/wineserver64
 fixture_up=1
 "$here/scripts/wine-fixture.sh" start "$demo" win64 "$loader" "$nullmodem" >>"$demo/demo.log" 2>&1 ||
   fail "the Wine prefix or the null-modem did not come up (see $demo/demo.log)"
+# Wine links the user's Documents to the host's home folder: the trace log
+# would land there, among whatever else that day's other prefixes wrote. A
+# folder of the prefix's own keeps it with the demo. (Removing the link leaves
+# its target alone.)
+for documents in "$WINEPREFIX"/drive_c/users/*/Documents; do
+  if [ -L "$documents" ]; then
+    rm -f -- "$documents" && mkdir -- "$documents" ||
+      fail "could not give the prefix a Documents folder of its own ($documents)"
+  fi
+done
 echo "    prefix $WINEPREFIX ready; COM3 <-> COM13"
 
 step "Registering the driver with regsvr32"
@@ -119,17 +135,17 @@ step "Registering the driver with regsvr32"
   fail "the ProgID Tavrilen.Focuser is not registered"
 echo "    $(basename "$dll") registered: ProgID Tavrilen.Focuser"
 
-step "Driver settings: COM port COM3, medium speed"
+step "Driver settings: COM port COM3, medium speed, trace log on"
 # The driver keeps its settings in the 32-bit view of the registry, also in
 # its 64-bit build.
 key='HKLM\Software\ASCOM\Focuser Drivers\Tavrilen.Focuser'
-for setting in COM:2 Speed:1; do
+for setting in COM:2 Speed:1 Trace:1; do
   "${runner[@]}" reg add "$key" /v "${setting%%:*}" /t REG_SZ /d "${setting#*:}" /f /reg:32 \
     >>"$demo/demo.log" 2>&1 || fail "could not store the setting ${setting%%:*}"
 done
 stored=$("${runner[@]}" reg query "$key" /v COM /reg:32 2>>"$demo/demo.log") || true
 grep -q 'COM.*REG_SZ.*2' <<<"$stored" || fail "the COM setting did not reach the driver's registry key"
-echo "    \"$key\": COM = 2 (COM3), Speed = 1 (medium)"
+echo "    \"$key\": COM = 2 (COM3), Speed = 1 (medium), Trace = 1 (on)"
 
 step "Starting the controller simulator on COM13, paced at 9600 baud"
 trace=$demo/focuser-sim.trace
@@ -151,15 +167,58 @@ sed 's/^/    /' "$demo/focuser-sim.log"
 
 step "The VBScript client (scripts/demo/FocuserDemo.vbs) through Wine's cscript"
 echo
+# A day's trace log gathers every session of that day, so only the lines
+# this session adds are its own.
+declare -A trace_lines_before=()
+while IFS= read -r log; do
+  trace_lines_before[$log]=$(wc -l <"$log")
+done < <(trace_logs)
 transcript=$demo/transcript.txt
 timeout 180 "${runner[@]}" cscript.exe //NoLogo "$(windows_path "$here/scripts/demo/FocuserDemo.vbs")" \
   >"$transcript" 2>&1 || true
 tr -d '\r' <"$transcript" | sed 's/^/    /'
-echo
 # The script host reports success even for a script that failed, so the
 # verdict is in what the script printed.
-grep -q '^Demo finished: OK' "$transcript" && ! grep -q '^FAILED' "$transcript" ||
+tr -d '\r' <"$transcript" | grep -qx 'End of session' && ! grep -q '^FAILED' "$transcript" ||
   fail "the scripting client's session went wrong (transcript: $transcript)"
+
+step "The driver's trace log of that session"
+session_trace=$demo/session-trace.txt
+: >"$session_trace"
+while IFS= read -r log; do
+  tail -n +$((${trace_lines_before[$log]:-0} + 1)) "$log" | tr -d '\r' >>"$session_trace"
+  trace_file=$log
+done < <(trace_logs)
+if [ ! -s "$session_trace" ]; then
+  echo "    no trace written: the driver wrote no lines to Documents\\ASCOM\\Logs <date>\\Tavrilen.Focuser.txt"
+  echo "    in this prefix (a driver that does not trace yet); going on without it"
+else
+  relative=${trace_file#"$WINEPREFIX/drive_c/"}
+  echo "    C:\\${relative//\//\\} in the prefix; this session's lines:"
+  echo
+  echo "    Each line: date, time (ms), the program [its process id], the event:"
+  echo "      connect PORT       the program set Link to True; the port is opened next"
+  echo "      exchange C reply \"R\" N ms: RESULT"
+  echo "                         the command C as sent, the reply R as it came (\\r, \\xHH:"
+  echo "                         bytes that do not print), N ms from sending to the end"
+  echo "                         of the read, and what the driver made of the reply"
+  echo "      error MESSAGE      a failure returned to the program"
+  echo "      disconnect PORT    the program set Link to False"
+  echo "    A move is two status queries (FU0000000), then the move itself (FA0nnnnn#)."
+  echo
+  lines=$(wc -l <"$session_trace")
+  if [ "$lines" -le 30 ]; then
+    sed 's/^/    /' "$session_trace"
+  else
+    # The middle is the client polling IsMoving and Position during the move.
+    head -14 "$session_trace" | sed 's/^/    /'
+    echo "    ... $((lines - 22)) lines more: the client polls status and position while the focuser moves ..."
+    tail -8 "$session_trace" | sed 's/^/    /'
+  fi
+  for event in 'connect //./COM3' 'exchange FA0' 'disconnect //./COM3'; do
+    grep -qF " $event" "$session_trace" || fail "the trace has no \"$event\" line (all of it: $session_trace)"
+  done
+fi
 
 if [ $dialog -eq 1 ]; then
   step "The setup dialog on the virtual display $DISPLAY"

@@ -3,6 +3,8 @@
 # 32-bit programs); the default is the 64-bit one, which every machine here runs.
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${FOCUSER_BUILD_DIR:-$here/build}
+# Absolute: the runs it names start in other directories (Wine's, the tests').
+build=$(mkdir -p "$build" && cd "$build" && pwd)
 case ${FOCUSER_BITS:-64} in
   64) arch=win64 loader=/usr/lib/wine/wine64 ;;
   32) arch=win32 loader=/usr/lib/wine/wine ;;

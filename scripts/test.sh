@@ -11,6 +11,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${FOCUSER_BUILD_DIR:-$here/build}
+# Absolute: the guest mounts the build at the same path, not our directory.
+build=$(mkdir -p "$build" && cd "$build" && pwd)
 
 "$here/scripts/build.sh"
 

@@ -9,7 +9,12 @@ if [ $# -lt 3 ]; then
   echo "usage: $0 BUILD LOADER program [args...]" >&2
   exit 2
 fi
-build=$1
+# Wine works in a directory of its own choosing, where a relative prefix
+# would name another folder, or none.
+build=$(cd "$1" 2>/dev/null && pwd) || {
+  echo "$0: no build folder $1" >&2
+  exit 2
+}
 loader=$2
 shift 2
 
