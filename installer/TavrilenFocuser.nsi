@@ -7,7 +7,8 @@
 ; entry; it offers to keep the focuser settings for a later installation.
 ;
 ; The driver's profile key, where it keeps its settings, is opened to ordinary
-; users (BUILTIN\Users may read it, set its values and create subkeys), so
+; users (BUILTIN\Users get full control of that key, as the platform gives
+; them of its own profile tree), so
 ; that its setup dialog saves without elevation. If that step fails, the
 ; installation still completes (the driver then reads its settings read-only,
 ; and only a program run as administrator can change them); the details list
@@ -120,9 +121,10 @@ RequestExecutionLevel admin
 ; READ_CONTROL | WRITE_DAC | KEY_WOW64_32KEY: to change the key's rights.
 !define PROFILE_KEY_DAC_ACCESS 0x60200
 ; BUILTIN\Users, the same SID in every language of Windows, and what it gets:
-; KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY.
+; KEY_ALL_ACCESS, as the platform gives them on its own profile tree, so that
+; whatever tool a user changes the key with gets the rights it asks for.
 !define USERS_SID "S-1-5-32-545"
-!define USERS_ACCESS 0x2001F
+!define USERS_ACCESS 0xF003F
 !define SE_REGISTRY_KEY 4
 !define DACL_SECURITY_INFORMATION 4
 !define SET_ACCESS 2

@@ -265,7 +265,7 @@ expect_uninstalled() {  # what
   fi
 }
 
-# The profile key lets ordinary users read it, set values and create subkeys,
+# The profile key gives ordinary users full control,
 # on the key itself and inherited by its subkeys, through one entry of its own
 # (a reinstall adds no second one), and keeps the entries it had.
 expect_users_may_change_settings() {
@@ -278,8 +278,8 @@ expect_users_may_change_settings() {
     [ "$kind" = allow ] || continue
     if [ "$sid" = "$users_sid" ] && (( (mask & 0x6) != 0 )); then
       users=$((users + 1))
-      # KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY; container-inherit, not inherit-only.
-      (( (mask & 0x2001f) == 0x2001f && (flags & 0xa) == 0x2 )) && users_ok=$((users_ok + 1))
+      # KEY_ALL_ACCESS; container-inherit, not inherit-only.
+      (( (mask & 0xf003f) == 0xf003f && (flags & 0xa) == 0x2 )) && users_ok=$((users_ok + 1))
     elif [ "$sid" = "$admins_sid" ] && (( (mask & 0xf003f) == 0xf003f )); then
       admins_ok=1
     fi
