@@ -116,16 +116,6 @@ export WINELOADER=$loader WINESERVER=/usr/lib/wine/wineserver64
 fixture_up=1
 "$here/scripts/wine-fixture.sh" start "$demo" win64 "$loader" "$nullmodem" >>"$demo/demo.log" 2>&1 ||
   fail "the Wine prefix or the null-modem did not come up (see $demo/demo.log)"
-# Wine links the user's Documents to the host's home folder: the trace log
-# would land there, among whatever else that day's other prefixes wrote. A
-# folder of the prefix's own keeps it with the demo. (Removing the link leaves
-# its target alone.)
-for documents in "$WINEPREFIX"/drive_c/users/*/Documents; do
-  if [ -L "$documents" ]; then
-    rm -f -- "$documents" && mkdir -- "$documents" ||
-      fail "could not give the prefix a Documents folder of its own ($documents)"
-  fi
-done
 echo "    prefix $WINEPREFIX ready; COM3 <-> COM13"
 
 step "Registering the driver with regsvr32"

@@ -100,6 +100,16 @@ start)
   # them here keeps them off the test programs' output.
   timeout $((60 * scale)) "$loader" cmd /c exit >"$prefix/warmup.log" 2>&1 </dev/null ||
     fail "Wine cannot run a program in $prefix (see $prefix/warmup.log)"
+  # Wine links the user's Documents to this machine's home folder, so what
+  # the driver writes there (its trace log) would meet every other prefix's.
+  # A folder of the prefix's own keeps it with the prefix; removing the link
+  # leaves its target alone.
+  for documents in "$prefix"/drive_c/users/*/Documents; do
+    if [ -L "$documents" ]; then
+      rm -f -- "$documents" && mkdir -- "$documents" ||
+        fail "could not give the prefix a Documents folder of its own ($documents)"
+    fi
+  done
   mkdir -p "$prefix/dosdevices"
 
   setsid "$nullmodem" --dosdevices "$prefix/dosdevices" \

@@ -107,8 +107,11 @@ void TraceLog::ExchangeEnded(const char* command, const char* reply, size_t repl
     QueryPerformanceCounter(&end);
     QueryPerformanceFrequency(&frequency);
     const LONGLONG ticks = end.QuadPart - m_exchangeStart.QuadPart;
+    // Rounded: an exchange at the wire's 18.75 ms shows as 19.
     const unsigned long elapsedMs =
-        frequency.QuadPart > 0 ? static_cast<unsigned long>(ticks * 1000 / frequency.QuadPart) : 0;
+        frequency.QuadPart > 0
+            ? static_cast<unsigned long>((ticks * 1000 + frequency.QuadPart / 2) / frequency.QuadPart)
+            : 0;
     char event[tracetext::kLineCapacity];
     tracetext::ExchangeEvent(command, reply, replyLength, elapsedMs, decoded, event, sizeof event);
     Write(event);
