@@ -216,7 +216,24 @@ install() {  # what [expected exit code]
     pass "$1 exits with $status"
   else
     fail "$1 exits with $status, expected ${2:-0} (log: $out)"
+    [ "$status" -eq 2 ] && explain_failed_install
   fi
+}
+
+# A silent install keeps its details list to itself: after one that failed,
+# the registrations it makes are made again by hand, with Wine's loader and
+# errors logged, to show which one failed and why.
+explain_failed_install() {
+  local dll regsvr32 status
+  for dll in TavrilenFocuser.dll TavrilenFocuser64.dll; do
+    [ -f "$install_dir/$dll" ] || continue
+    regsvr32='C:\windows\system32\regsvr32.exe'
+    [ "$machine" = 64 ] && [ "$dll" = TavrilenFocuser.dll ] && regsvr32='C:\windows\syswow64\regsvr32.exe'
+    status=0
+    WINEDEBUG=err+all,warn+module,+loaddll,+process run 180 "$regsvr32" /s "$install_dir_win\\$dll" ||
+      status=$?
+    echo "note  by hand, $regsvr32 /s $dll exits with $status (log: $out)"
+  done
 }
 
 # Runs the uninstaller as a user starts it. It copies itself away and returns
