@@ -33,6 +33,7 @@
 #include "tests/support/DriverTestSupport.h"
 #include "tests/support/ImportHook.h"
 #include "tests/support/TestRegistry.h"
+#include "trace/TraceLog.h"
 
 namespace {
 
@@ -143,6 +144,15 @@ void OverNullModem(IFocuser* focuser, ControllerEmulator& emulator, int count) {
     Row("Move (3 exchanges)", Time(count, [&] { c.Move(); }), 3, "");
     focuser->put_Link(VARIANT_FALSE);
     Row("connect + disconnect (2 exchanges)", Time(count / 4, [&] { c.Connect(); }), 2, "");
+
+    // What a user who switched the trace on pays: a line appended per exchange.
+    testregistry::SetSettingsText("Trace", "1");
+    focuser->put_Link(VARIANT_TRUE);
+    Row("Position, trace on", Time(count, [&] { c.Position(); }), 1, "(one line written each)");
+    focuser->put_Link(VARIANT_FALSE);
+    testregistry::SetSettingsText("Trace", "0");
+    wchar_t traceFile[TraceLog::kPathCapacity];
+    if (TraceLog::TodaysFile(traceFile)) DeleteFileW(traceFile);
 
     // The emulator's turnaround: from a frame complete to its reply on the line.
     focuser->put_Link(VARIANT_TRUE);
