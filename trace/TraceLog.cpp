@@ -73,24 +73,29 @@ void TraceLog::Write(const char* what, const char* detail) {
 
 void TraceLog::Write(const char* event) {
     const tracetext::Stamp stamp = Now();
-    wchar_t path[kPathCapacity];
-    if (!DayFilePath(stamp, path)) return;
-    char program[MAX_PATH * 3];
-    ProgramName(program);
+    const int day = stamp.year * 10000 + stamp.month * 100 + stamp.day;
+    if (day != m_fileDay) {
+        if (!DayFilePath(stamp, m_file)) return;
+        m_fileDay = day;
+    }
+    if (m_program[0] == '\0') ProgramName(m_program);
     const DWORD processId = GetCurrentProcessId();
     char line[tracetext::kLineCapacity];
-    const size_t length = tracetext::Line(stamp, program, processId, event, line, sizeof line);
+    const size_t length = tracetext::Line(stamp, m_program, processId, event, line, sizeof line);
 
     // Every write goes to the file's end, whoever else appends.
     const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    HANDLE file = CreateFileW(path, FILE_APPEND_DATA, sharing, nullptr, OPEN_ALWAYS,
+    HANDLE file = CreateFileW(m_file, FILE_APPEND_DATA, sharing, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
+    if (file == INVALID_HANDLE_VALUE) {
+        m_fileDay = 0;  // its folder may have gone: the next line makes it again
+        return;
+    }
     LARGE_INTEGER size = {};
     if (GetFileSizeEx(file, &size) && size.QuadPart < kSizeCap && WriteAll(file, line, length) &&
         size.QuadPart + static_cast<LONGLONG>(length) >= kSizeCap) {
         const size_t stopLength =
-            tracetext::Line(stamp, program, processId, kStopEvent, line, sizeof line);
+            tracetext::Line(stamp, m_program, processId, kStopEvent, line, sizeof line);
         WriteAll(file, line, stopLength);
     }
     CloseHandle(file);

@@ -20,7 +20,6 @@ public:
     static bool TodaysFile(wchar_t (&path)[kPathCapacity]);
 
     void SetOn(bool on) { m_on = on; }
-    bool IsOn() const { return m_on; }
 
     // "what detail" as one line.
     void Write(const char* what, const char* detail);
@@ -34,4 +33,10 @@ private:
 
     bool m_on = false;
     LARGE_INTEGER m_exchangeStart = {};
+    // What every line needs and what stays the same from line to line: the
+    // program's name, found once, and the day's file, found (its folders
+    // made) again only when the date changes or the file cannot be opened.
+    char m_program[MAX_PATH * 3] = {};
+    wchar_t m_file[kPathCapacity] = {};
+    int m_fileDay = 0;
 };
