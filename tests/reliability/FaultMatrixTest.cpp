@@ -321,7 +321,7 @@ TEST_P(FaultMatrix, EveryFaultFailsWithinItsBoundAndIsSurvived) {
         const std::string expected = stopsMidConnect ? Answer(member) : fault.expected(member);
         const bool linkedAfter = stopsMidConnect || fault.linkedAfter(member);
         EXPECT_EQ(result.text, expected);
-        EXPECT_LT(ms, kBoundPerExchangeMs * Exchanges(member));
+        EXPECT_LT(ms, kBoundPerExchangeMs * Exchanges(member) * TimeoutScale());
         EXPECT_EQ(Linked(focuser), linkedAfter);
 
         // The fault goes away: the object works again. A port that vanished

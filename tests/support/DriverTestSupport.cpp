@@ -1,5 +1,7 @@
 #include "tests/support/DriverTestSupport.h"
 
+#include <cstdlib>
+
 #include "com/ComObject.h"
 #include "driver/CFocuser.h"
 
@@ -43,4 +45,10 @@ double NowMs() {
     QueryPerformanceCounter(&now);
     QueryPerformanceFrequency(&frequency);
     return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+double TimeoutScale() {
+    const char* text = std::getenv("FOCUSER_TIMEOUT_SCALE");
+    const double scale = text != nullptr ? std::atof(text) : 1.0;
+    return scale >= 1.0 ? scale : 1.0;
 }

@@ -22,3 +22,9 @@ ReportedError TakeErrorInfo();
 
 // Milliseconds on the high-resolution clock.
 double NowMs();
+
+// How much slower than a plain machine this one runs (FOCUSER_TIMEOUT_SCALE,
+// set where the tests run emulated; 1 elsewhere). An upper bound on how long
+// a call may take is multiplied by it: the process around the call runs
+// slower, the line's own time-outs do not.
+double TimeoutScale();
