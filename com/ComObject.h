@@ -9,7 +9,12 @@
 //   AggregatedObject<T>   the inner unknown of an object aggregated by an
 //                         outer one, owning a ContainedObject<T> whose faces
 //                         hand QueryInterface, AddRef and Release to the outer.
-// Every instance holds one module lock from construction to destruction.
+// Every instance holds one module lock from construction to destruction: the
+// lock is the first base, so it is taken before anything of the object is
+// built and given back only after everything else of it, the driver object's
+// own destructor included, has run. Until then DllCanUnloadNow says no, and a
+// program freeing unused libraries on another thread cannot unload code that
+// is still running.
 // CreateComInstance<T> is the instance creator of a class-table row.
 #include <windows.h>
 #include <unknwn.h>
@@ -19,6 +24,15 @@
 #include "com/ServerModule.h"
 
 namespace comobject {
+// One module lock, held for the lifetime of whatever it is a base of.
+class ModuleLock {
+protected:
+    ModuleLock() { ServerModule::Instance().Lock(); }
+    ~ModuleLock() { ServerModule::Instance().Unlock(); }
+    ModuleLock(const ModuleLock&) = delete;
+    ModuleLock& operator=(const ModuleLock&) = delete;
+};
+
 // The count an object is given while it is being destroyed, so that an
 // AddRef/Release pair during destruction cannot destroy it a second time.
 constexpr ULONG kDestroyingCount = 0x40000000;
@@ -37,9 +51,9 @@ ULONG ReleaseReference(Object* object, ULONG& refCount) {
 }  // namespace comobject
 
 template <class T>
-class StandaloneObject final : public T {
+class StandaloneObject final : private comobject::ModuleLock, public T {
 public:
-    StandaloneObject() { ServerModule::Instance().Lock(); }
+    StandaloneObject() = default;
 
     // A new instance with no references; QueryInterface gives it its first.
     // nullptr when it cannot be allocated.
@@ -54,8 +68,6 @@ public:
     }
     STDMETHODIMP_(ULONG) AddRef() override { return ++m_refCount; }
     STDMETHODIMP_(ULONG) Release() override { return comobject::ReleaseReference(this, m_refCount); }
-
-    ~StandaloneObject() { ServerModule::Instance().Unlock(); }
 
 private:
     ULONG m_refCount = 0;
@@ -77,11 +89,9 @@ private:
 };
 
 template <class T>
-class AggregatedObject final : public IUnknown {
+class AggregatedObject final : private comobject::ModuleLock, public IUnknown {
 public:
-    explicit AggregatedObject(IUnknown* outer) : m_contained(outer) {
-        ServerModule::Instance().Lock();
-    }
+    explicit AggregatedObject(IUnknown* outer) : m_contained(outer) {}
 
     static AggregatedObject* Create(IUnknown* outer) {
         return new (std::nothrow) AggregatedObject(outer);
@@ -105,8 +115,7 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override { return ++m_refCount; }
     STDMETHODIMP_(ULONG) Release() override { return comobject::ReleaseReference(this, m_refCount); }
 
-    // The module lock goes first, then the driver object itself.
-    virtual ~AggregatedObject() { ServerModule::Instance().Unlock(); }
+    virtual ~AggregatedObject() = default;
 
 private:
     ULONG m_refCount = 0;

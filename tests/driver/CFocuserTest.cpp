@@ -8,6 +8,7 @@
 #include <map>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "com/ComObject.h"
@@ -384,14 +385,34 @@ TEST_F(FocuserTest, AControllerThatStopsAnsweringDoesNotUnlink) {
     EXPECT_EQ(position, 55);
 }
 
-TEST_F(FocuserTest, ReleasingALinkedObjectClosesItsPortWithoutSending) {
+TEST_F(FocuserTest, ReleasingALinkedObjectClosesItsPortWithoutSendingAndKeepsTheModuleLoaded) {
     Link();
     const LONG before = ServerModule::Instance().GetLockCount();
     {
+        // The port's close is the destructor's last step. A program freeing
+        // unused libraries on another thread meanwhile must be told no, or the
+        // DLL goes while its code still runs.
+        LONG seenWhileClosing = -1;
+        HANDLE closing = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        HANDLE seen = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        std::thread unloader([&] {
+            if (WaitForSingleObject(closing, 10000) != WAIT_OBJECT_0) return;
+            seenWhileClosing = ServerModule::Instance().GetLockCount();
+            SetEvent(seen);
+        });
+        log.Before("CloseHandle", [&] {
+            SetEvent(closing);
+            WaitForSingleObject(seen, 10000);
+        });
         log.Clear();
         EXPECT_EQ(focuser->Release(), 0u);
         focuser = nullptr;
-        EXPECT_EQ(log.Sequence(), Commands{"CloseHandle"});
+        const Commands sequence = log.Sequence();
+        unloader.join();
+        CloseHandle(closing);
+        CloseHandle(seen);
+        EXPECT_EQ(sequence, Commands{"CloseHandle"});
+        EXPECT_EQ(seenWhileClosing, before) << "the object's lock was given back before its port closed";
     }
     EXPECT_EQ(ServerModule::Instance().GetLockCount(), before - 1);
     EXPECT_TRUE(Sent().empty());

@@ -120,6 +120,34 @@ TEST_F(ServerModuleTest, ConcurrentFirstRequestsCreateOneClassObject) {
     }
 }
 
+// An object whose destructor notes the lock count, as another thread asking
+// DllCanUnloadNow at that moment would see it.
+LONG g_lockSeenInDestructor = -1;
+class DestructorProbe : public IUnknown {
+public:
+    void* FindInterface(REFIID iid) {
+        return IsEqualIID(iid, IID_IUnknown) ? static_cast<IUnknown*>(this) : nullptr;
+    }
+    virtual ~DestructorProbe() {
+        std::thread([] { g_lockSeenInDestructor = ServerModule::Instance().GetLockCount(); }).join();
+    }
+};
+
+TEST_F(ServerModuleTest, AnObjectHoldsItsLockUntilItsOwnDestructorHasRun) {
+    IUnknown* outer = nullptr;
+    ASSERT_EQ(CreateComInstance<DestructorProbe>(nullptr, IID_IUnknown, reinterpret_cast<void**>(&outer)), S_OK);
+    IUnknown* inner = nullptr;
+    ASSERT_EQ(CreateComInstance<DestructorProbe>(outer, IID_IUnknown, reinterpret_cast<void**>(&inner)), S_OK);
+    EXPECT_EQ(module.GetLockCount(), baseline + 2);
+
+    g_lockSeenInDestructor = -1;
+    EXPECT_EQ(inner->Release(), 0u);
+    EXPECT_EQ(g_lockSeenInDestructor, baseline + 2) << "aggregated";
+    EXPECT_EQ(module.GetLockCount(), baseline + 1);
+    EXPECT_EQ(outer->Release(), 0u);
+    EXPECT_EQ(g_lockSeenInDestructor, baseline + 1) << "standalone";
+}
+
 TEST_F(ServerModuleTest, TerminationReleasesTheClassObjectAndRunsCallbacksNewestFirst) {
     Factory()->Release();
     ASSERT_NE(table[0].classObject.load(), nullptr);

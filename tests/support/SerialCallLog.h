@@ -5,6 +5,7 @@
 // still reach the system unless failed.
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +31,14 @@ public:
     // Makes the next calls of function (e.g. "GetCommState") fail.
     void Fail(const std::string& function) { m_failing.push_back(function); }
 
+    // Runs action in the watched thread at the next call of function, before
+    // the call goes on: a test can look at the process from there, or hold the
+    // driver at that step. Once only, so the action's own calls pass.
+    void Before(const std::string& function, std::function<void()> action) {
+        m_beforeFunction = function;
+        m_before = std::move(action);
+    }
+
     std::vector<Call> Calls() const { return m_calls; }
     // Function names in call order.
     std::vector<std::string> Sequence() const;
@@ -39,9 +48,16 @@ public:
 private:
     friend struct SerialHooks;
     bool ShouldFail(const char* function) const;
-    void Record(Call call) { m_calls.push_back(std::move(call)); }
+    void Record(Call call) {
+        std::function<void()> action;
+        if (m_before && call.function == m_beforeFunction) action.swap(m_before);
+        m_calls.push_back(std::move(call));
+        if (action) action();
+    }
 
     std::vector<Call> m_calls;
     std::vector<std::string> m_failing;
+    std::string m_beforeFunction;
+    std::function<void()> m_before;
     std::vector<std::unique_ptr<ImportHook>> m_hooks;
 };
