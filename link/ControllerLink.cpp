@@ -17,13 +17,21 @@ bool ControllerLink::SendCommand(const char* command) {
 
     char buffer[protocol::kFrameSize + 1] = {};
     std::memcpy(buffer, command, std::strlen(command));
-    // A failed purge, write or read is not an error of its own: the reply is
-    // decoded from whatever arrived, and nothing is a recognised reply.
+    // A failed purge or read is not an error of its own: the reply is decoded
+    // from whatever arrived, and nothing is a recognised reply.
     m_line->Purge();
     if (m_observer) m_observer->ExchangeStarting();
-    m_line->Write(buffer, protocol::kFrameSize);
+    const bool sent = m_line->Write(buffer, protocol::kFrameSize);
     std::memset(buffer, 0, sizeof buffer);
-    const size_t received = m_line->Read(buffer, protocol::kFrameSize);
+    size_t received = 0;
+    if (sent) {
+        received = m_line->Read(buffer, protocol::kFrameSize);
+    } else {
+        // A held line: the frame did not go out whole, so no reply is coming.
+        // What is still queued goes now: a move reported as failed must not
+        // start later, when the line is released.
+        m_line->Purge();
+    }
 
     const protocol::DecodedReply reply = protocol::DecodeReply(buffer);
     if (m_observer) {

@@ -28,8 +28,10 @@ public:
     void SetObserver(ExchangeObserver* observer) { m_observer = observer; }
 
     // One exchange: purge, write the command as 9 bytes, read up to 9 bytes,
-    // decode whatever arrived. False without touching the line when there is
-    // none or the command is longer than 9 characters.
+    // decode whatever arrived. A write that does not go out whole counts as no
+    // reply: nothing is read, and what it left queued is purged. False without
+    // touching the line when there is none or the command is longer than 9
+    // characters.
     bool SendCommand(const char* command);
 
     // Each reads what the last reply of its kind said, so a reply of another

@@ -3,14 +3,17 @@
 namespace {
 
 // With these a 9-byte read ends when all 9 bytes are in or after
-// 100 + 4 * 9 = 136 ms; the 200 ms gap limit never ends it earlier. Writes have
-// no time-out.
+// 100 + 4 * 9 = 136 ms; the 200 ms gap limit never ends it earlier. A 9-byte
+// write takes 9.4 ms on the wire at 9600 baud; one that has not gone out after
+// 100 ms is held (flow control the device was left in, and a stray XOFF or a
+// dropped CTS on the controller's side), and gives up rather than waiting for
+// ever.
 constexpr COMMTIMEOUTS kTimeouts = {
     200,  // ReadIntervalTimeout
     4,    // ReadTotalTimeoutMultiplier
     100,  // ReadTotalTimeoutConstant
     0,    // WriteTotalTimeoutMultiplier
-    0,    // WriteTotalTimeoutConstant
+    100,  // WriteTotalTimeoutConstant
 };
 
 }  // namespace

@@ -10,19 +10,14 @@ public:
 
     bool Write(const void* bytes, size_t count) override {
         ScriptedLine& line = m_line;
-        line.m_calls.push_back("Write " + std::to_string(count));
         const std::string frame(static_cast<const char*>(bytes), count);
-        line.m_frames.push_back(frame);
-        Reply reply;
-        if (!line.m_queue.empty()) {
-            reply = line.m_queue.front();
-            line.m_queue.pop_front();
-        } else {
-            const auto found = line.m_table.find(frame.c_str());
-            if (found == line.m_table.end()) return true;
-            reply = found->second;
+        if (line.m_held) {
+            line.m_calls.push_back("Write " + std::to_string(count) + " held");
+            line.m_output.push_back(frame);
+            return false;
         }
-        (reply.late ? line.m_late : line.m_input) += reply.bytes;
+        line.m_calls.push_back("Write " + std::to_string(count));
+        line.Send(frame);
         return true;
     }
 
@@ -43,12 +38,35 @@ public:
         line.m_calls.push_back("Purge");
         if (!line.m_purgeWorks) return false;
         line.m_input.clear();
+        line.m_output.clear();
         return true;
     }
 
 private:
     ScriptedLine& m_line;
 };
+
+void ScriptedLine::Send(const std::string& frame) {
+    m_frames.push_back(frame);
+    Reply reply;
+    if (!m_queue.empty()) {
+        reply = m_queue.front();
+        m_queue.pop_front();
+    } else {
+        const auto found = m_table.find(frame.c_str());
+        if (found == m_table.end()) return;
+        reply = found->second;
+    }
+    (reply.late ? m_late : m_input) += reply.bytes;
+}
+
+void ScriptedLine::SetHeld(bool held) {
+    m_held = held;
+    if (held) return;
+    std::vector<std::string> waiting;
+    waiting.swap(m_output);
+    for (const std::string& frame : waiting) Send(frame);
+}
 
 std::unique_ptr<Transport> ScriptedLine::Open() { return std::make_unique<Port>(*this); }
 

@@ -31,14 +31,20 @@ public:
     void Inject(const std::string& bytes) { m_input += bytes; }
     // Whether a purge empties the input (and reports success).
     void SetPurgeWorks(bool works) { m_purgeWorks = works; }
+    // A held line (flow control stopped by the far end): frames written wait
+    // in the output, unsent and unanswered, until a purge discards them or the
+    // line is released, when they go out.
+    void SetHeld(bool held);
 
     // A transport on this line, as if the port had just been opened. Lines
     // opened one after another share the script and the record.
     std::unique_ptr<Transport> Open();
 
-    // "Purge", "Write 9", "Read 9": the calls in order, with their counts.
+    // "Purge", "Write 9", "Read 9": the calls in order, with their counts; a
+    // write on a held line is "Write 9 held".
     const std::vector<std::string>& Calls() const { return m_calls; }
-    // The frames written, raw, and their texts (up to the first NUL).
+    // The frames that went out on the wire, raw, and their texts (up to the
+    // first NUL).
     const std::vector<std::string>& Frames() const { return m_frames; }
     std::vector<std::string> Commands() const;
     // How many transports have been closed (destroyed).
@@ -47,12 +53,15 @@ public:
 
 private:
     class Port;
+    void Send(const std::string& frame);
 
     std::map<std::string, Reply> m_table;
     std::deque<Reply> m_queue;
     std::string m_input;
     std::string m_late;
     bool m_purgeWorks = true;
+    bool m_held = false;
+    std::vector<std::string> m_output;
     std::vector<std::string> m_calls;
     std::vector<std::string> m_frames;
     size_t m_closes = 0;

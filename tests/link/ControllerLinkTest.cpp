@@ -78,6 +78,20 @@ TEST_F(ControllerLinkTest, EveryExchangePurgesWritesNineBytesAndReadsNine) {
     EXPECT_TRUE(line.Calls().empty()) << "nothing purged, written or read";
 }
 
+TEST_F(ControllerLinkTest, AHeldLineFailsTheExchangeWithoutReadingAndDiscardsTheFrame) {
+    Connect();
+    line.Answer("FA001500#", {"FC0000000"});
+    line.SetHeld(true);
+    EXPECT_FALSE(link.SendCommand("FA001500#"));
+    EXPECT_EQ(line.Calls(), (Commands{"Purge", "Write 9 held", "Purge"})) << "no read waits on it";
+
+    // Released later, the line must not carry the move reported as failed.
+    line.SetHeld(false);
+    EXPECT_TRUE(line.Frames().empty());
+    EXPECT_TRUE(link.SendCommand("FA001500#")) << "the next exchange works";
+    EXPECT_EQ(line.Commands(), Commands{"FA001500#"});
+}
+
 TEST_F(ControllerLinkTest, StaleInputIsPurgedBeforeACommand) {
     Connect();
     line.Answer("FG0000000", {"FD0000042"});

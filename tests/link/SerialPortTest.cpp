@@ -45,7 +45,7 @@ TEST(SerialPortOpen, OpensExclusivelyThenTimeoutsThenLineSettings) {
     EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 4u);
     EXPECT_EQ(t.ReadTotalTimeoutConstant, 100u);
     EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 0u);
-    EXPECT_EQ(t.WriteTotalTimeoutConstant, 0u);
+    EXPECT_EQ(t.WriteTotalTimeoutConstant, 100u) << "a held line must not hang a write";
 
     // Four fields change; everything else stays as the device had it.
     DCB expectedDcb = calls[1].dcb;

@@ -182,6 +182,23 @@ ControllerEmulator::Responder Garbage(std::string reply, unsigned delayMs = 0) {
 
 void Restore(ControllerEmulator& emulator) { emulator.SetResponder(ControllerEmulator::Fixed(Healthy())); }
 
+// XON/XOFF output flow control on the driver's port, set through a handle of
+// our own (Wine lets a second one open), as another program or the device's
+// settings may have left it: the driver keeps it.
+bool SetOutputFlowControl(bool on) {
+    HANDLE port = CreateFileA("//./COM3", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (port == INVALID_HANDLE_VALUE) return false;
+    DCB dcb = {};
+    dcb.DCBlength = sizeof dcb;
+    bool done = GetCommState(port, &dcb) != FALSE;
+    dcb.fOutX = on;
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    done = done && SetCommState(port, &dcb);
+    CloseHandle(port);
+    return done;
+}
+
 bool LinkedUnlessFailedConnect(Member member) { return member != Member::Link; }
 
 std::vector<Fault> Faults() {
@@ -262,6 +279,24 @@ std::vector<Fault> Faults() {
                           EXPECT_TRUE(e.WaitUntilSent(1000) && nullmodem::Drain());
                       },
                       Restore, Answer, [](Member) { return true; }});
+    // One XOFF from the controller's side stops the driver's writes: each
+    // gives up after its time-out, and what it left queued must never reach
+    // the controller once XON releases the line.
+    faults.push_back({"held line",
+                      [](ControllerEmulator& e) {
+                          Restore(e);
+                          EXPECT_TRUE(SetOutputFlowControl(true));
+                          e.Inject("\x13");
+                          EXPECT_TRUE(e.WaitUntilSent(1000) && nullmodem::Drain());
+                          e.ClearFrames();
+                      },
+                      [](ControllerEmulator& e) {
+                          e.Inject("\x11");
+                          EXPECT_TRUE(e.WaitUntilSent(1000) && nullmodem::Drain() && nullmodem::Drain());
+                          EXPECT_FALSE(e.WaitForFrames(1, 250)) << "a failed command went out later";
+                          EXPECT_TRUE(SetOutputFlowControl(false));
+                      },
+                      NoAnswer, LinkedUnlessFailedConnect});
     faults.push_back({"port vanishes",
                       [](ControllerEmulator&) { EXPECT_TRUE(nullmodem::Unplug("com3")); },
                       [](ControllerEmulator&) { EXPECT_TRUE(nullmodem::Plug("com3")); },
