@@ -95,11 +95,23 @@ bool SaveSettings(const DriverSettings& settings) {
     return saved;
 }
 
+// The switch is a number however it was stored: "reg add ... /t REG_DWORD /d 1"
+// is as likely as the text "1".
 bool LoadTraceSwitch() {
     HKEY key = OpenSettingsKeyForReading();
     if (key == nullptr) return false;
-    char buffer[kValueBufferSize + 1];
-    const bool on = settingstext::LoadTraceSwitch(QueryText(key, settingstext::kTraceName, buffer));
+    char buffer[kValueBufferSize + 1] = {};
+    DWORD type = REG_NONE;
+    DWORD size = kValueBufferSize;
+    const LONG rc = RegQueryValueExA(key, settingstext::kTraceName, nullptr, &type,
+                                     reinterpret_cast<BYTE*>(buffer), &size);
     RegCloseKey(key);
-    return on;
+    if (rc != ERROR_SUCCESS) return false;
+    if (type == REG_DWORD || type == REG_QWORD) {
+        for (DWORD i = 0; i < size; ++i) {
+            if (buffer[i] != 0) return true;
+        }
+        return false;
+    }
+    return settingstext::LoadTraceSwitch(buffer);
 }

@@ -72,10 +72,20 @@ void TraceLog::Write(const char* what, const char* detail) {
 }
 
 void TraceLog::Write(const char* event) {
+    // A file that could not be used (a read-only or vanished folder, a
+    // Documents redirected to a share that is offline) is not tried again on
+    // every line: an exchange must not wait on a dead share.
+    const ULONGLONG now = GetTickCount64();
+    if (m_unusableSince != 0 && now - m_unusableSince < kRetryMs) return;
+    m_unusableSince = 0;
+
     const tracetext::Stamp stamp = Now();
     const int day = stamp.year * 10000 + stamp.month * 100 + stamp.day;
     if (day != m_fileDay) {
-        if (!DayFilePath(stamp, m_file)) return;
+        if (!DayFilePath(stamp, m_file)) {
+            m_unusableSince = now;
+            return;
+        }
         m_fileDay = day;
     }
     if (m_program[0] == '\0') ProgramName(m_program);
@@ -88,9 +98,13 @@ void TraceLog::Write(const char* event) {
     HANDLE file = CreateFileW(m_file, FILE_APPEND_DATA, sharing, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        m_fileDay = 0;  // its folder may have gone: the next line makes it again
+        m_fileDay = 0;  // its folder may have gone: the next try makes it again
+        m_unusableSince = now;
         return;
     }
+    // Each program checks the size before its own write, so programs writing
+    // at the same moment may each add a line past the cap: the file can end
+    // a few lines (at most kLineCapacity bytes each) beyond 16 MB.
     LARGE_INTEGER size = {};
     if (GetFileSizeEx(file, &size) && size.QuadPart < kSizeCap && WriteAll(file, line, length) &&
         size.QuadPart + static_cast<LONGLONG>(length) >= kSizeCap) {

@@ -14,6 +14,9 @@ public:
     static constexpr LONGLONG kSizeCap = 16LL * 1024 * 1024;
     // Room for the file's full name: Documents and what goes below it.
     static constexpr size_t kPathCapacity = MAX_PATH + 64;
+    // After the day's file could not be opened or its folder made, lines are
+    // dropped for this long before the next try.
+    static constexpr ULONGLONG kRetryMs = 5000;
 
     // Today's file: "<Documents>\ASCOM\Logs YYYY-MM-DD\Tavrilen.Focuser.txt",
     // its folders made as needed. False when Documents cannot be found.
@@ -39,4 +42,6 @@ private:
     char m_program[MAX_PATH * 3] = {};
     wchar_t m_file[kPathCapacity] = {};
     int m_fileDay = 0;
+    // When the file was last found unusable (tick count), or 0.
+    ULONGLONG m_unusableSince = 0;
 };

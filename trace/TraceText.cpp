@@ -1,6 +1,7 @@
 #include "trace/TraceText.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "common/NumberText.h"
 
@@ -82,9 +83,21 @@ void FolderName(const Stamp& stamp, char* out, size_t size) {
 size_t Line(const Stamp& stamp, const char* program, unsigned long processId, const char* event,
             char* out, size_t size) {
     if (size == 0) return 0;
-    const int written = std::snprintf(out, size, "%04d-%02d-%02d %02d:%02d:%02d.%03d %s[%lu] %s\r\n",
+    // A program's name may be as long as a path allows; the event is what the
+    // line is for, so the name gives way, and never in the middle of a
+    // character (UTF-8 continuation bytes are 10xxxxxx).
+    size_t programLength = std::strlen(program);
+    if (programLength > kProgramCapacity) {
+        programLength = kProgramCapacity;
+        while (programLength > 0 &&
+               (static_cast<unsigned char>(program[programLength]) & 0xC0) == 0x80) {
+            --programLength;
+        }
+    }
+    const int written = std::snprintf(out, size, "%04d-%02d-%02d %02d:%02d:%02d.%03d %.*s[%lu] %s\r\n",
                                       stamp.year, stamp.month, stamp.day, stamp.hour, stamp.minute,
-                                      stamp.second, stamp.millisecond, program, processId, event);
+                                      stamp.second, stamp.millisecond,
+                                      static_cast<int>(programLength), program, processId, event);
     if (written < 0) {
         out[0] = '\0';
         return 0;

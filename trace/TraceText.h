@@ -20,8 +20,12 @@ struct Stamp {
 // "Logs 2026-12-08"
 void FolderName(const Stamp& stamp, char* out, size_t size);
 
-// "2026-12-08 11:52:03.417 program[1234] event" and CRLF. Returns the length
-// written.
+// At most this many bytes of the program's name go into a line.
+constexpr size_t kProgramCapacity = 64;
+
+// "2026-12-08 11:52:03.417 program[1234] event" and CRLF, the program's name
+// (UTF-8) cut to kProgramCapacity bytes on a character boundary. Returns the
+// length written.
 size_t Line(const Stamp& stamp, const char* program, unsigned long processId, const char* event,
             char* out, size_t size);
 

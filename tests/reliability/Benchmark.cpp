@@ -150,9 +150,24 @@ void OverNullModem(IFocuser* focuser, ControllerEmulator& emulator, int count) {
     focuser->put_Link(VARIANT_TRUE);
     Row("Position, trace on", Time(count, [&] { c.Position(); }), 1, "(one line written each)");
     focuser->put_Link(VARIANT_FALSE);
-    testregistry::SetSettingsText("Trace", "0");
     wchar_t traceFile[TraceLog::kPathCapacity];
     if (TraceLog::TodaysFile(traceFile)) DeleteFileW(traceFile);
+    // The same with the day's folder unusable (a file stands in its place, as
+    // a share gone offline would fail): a line is dropped, not waited for.
+    std::wstring folder = traceFile;
+    folder.resize(folder.rfind(L'\\'));
+    RemoveDirectoryW(folder.c_str());
+    HANDLE blocker = CreateFileW(folder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (blocker != INVALID_HANDLE_VALUE) {
+        CloseHandle(blocker);
+        focuser->put_Link(VARIANT_TRUE);
+        Row("Position, trace on, folder unusable", Time(count, [&] { c.Position(); }), 1,
+            "(lines dropped; tried again every 5 s)");
+        focuser->put_Link(VARIANT_FALSE);
+        DeleteFileW(folder.c_str());
+    }
+    testregistry::SetSettingsText("Trace", "0");
 
     // The emulator's turnaround: from a frame complete to its reply on the line.
     focuser->put_Link(VARIANT_TRUE);

@@ -109,6 +109,21 @@ TEST_F(DriverSettingsTest, SaveLeavesOtherValuesOfTheKeyAlone) {
     EXPECT_TRUE(LoadTraceSwitch());
 }
 
+TEST_F(DriverSettingsTest, TheTraceSwitchIsANumberWhateverItsValueType) {
+    const DWORD one = 1, zero = 0;
+    const unsigned long long big = 1ULL << 40;
+    testregistry::SetSettingsRaw("Trace", REG_DWORD, &one, sizeof one);
+    EXPECT_TRUE(LoadTraceSwitch());
+    testregistry::SetSettingsRaw("Trace", REG_DWORD, &zero, sizeof zero);
+    EXPECT_FALSE(LoadTraceSwitch());
+    testregistry::SetSettingsRaw("Trace", REG_QWORD, &big, sizeof big);
+    EXPECT_TRUE(LoadTraceSwitch()) << "a bit above the low 32 counts too";
+    testregistry::SetSettingsRaw("Trace", REG_EXPAND_SZ, "2", 2);
+    EXPECT_TRUE(LoadTraceSwitch());
+    testregistry::SetSettingsRaw("Trace", REG_BINARY, "\1", 1);
+    EXPECT_FALSE(LoadTraceSwitch()) << "raw bytes are no number";
+}
+
 // A program without elevation, where the key's rights were not opened to
 // users: the stored settings count all the same, and a save says it failed.
 TEST_F(DriverSettingsTest, WithoutWriteAccessTheStoredSettingsLoadAndSavingFails) {

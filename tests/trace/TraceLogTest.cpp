@@ -13,6 +13,7 @@
 
 #include "sim/FocuserSimulator.h"
 #include "tests/support/DriverTestSupport.h"
+#include "tests/support/ImportHook.h"
 #include "tests/support/TestRegistry.h"
 #include "trace/TraceLog.h"
 
@@ -130,6 +131,43 @@ TEST_F(TraceLogTest, TheDayFileStopsAtItsCapWithOneLastLine) {
     const std::vector<std::string> events = Events(text.substr(TraceLog::kSizeCap - 10));
     EXPECT_EQ(events, (std::vector<std::string>{"error first",
                                                 "trace stopped: the file reached 16 MB"}));
+}
+
+int g_fileOpens = 0;
+ImportHook* g_createFileHook = nullptr;
+HANDLE WINAPI CountingCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                  DWORD disposition, DWORD flags, HANDLE templateFile) {
+    ++g_fileOpens;
+    return g_createFileHook->Original<decltype(&CreateFileW)>()(name, access, share, security,
+                                                                 disposition, flags, templateFile);
+}
+
+TEST_F(TraceLogTest, AnUnusableFolderIsTriedOnceAndAgainOnlyAfterAPause) {
+    // The day's folder is a file: neither the folder nor the trace file can be
+    // made, as on a share that went offline.
+    const std::wstring folder = file.substr(0, file.rfind(L'\\'));
+    RemoveDirectoryW(folder.c_str());
+    HANDLE blocker = CreateFileW(folder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(blocker, INVALID_HANDLE_VALUE);
+    CloseHandle(blocker);
+
+    TraceLog log;
+    log.SetOn(true);
+    {
+        ImportHook hook("kernel32.dll", "CreateFileW", reinterpret_cast<void*>(&CountingCreateFileW));
+        ASSERT_TRUE(hook.Installed());
+        g_createFileHook = &hook;
+        g_fileOpens = 0;
+        for (int i = 0; i < 100; ++i) log.Write("error", "lost");
+        EXPECT_EQ(g_fileOpens, 1) << "each line of an exchange would wait on the dead folder";
+        g_createFileHook = nullptr;
+    }
+
+    ASSERT_TRUE(DeleteFileW(folder.c_str()));
+    Sleep(static_cast<DWORD>(TraceLog::kRetryMs) + 200);
+    log.Write("error", "back");
+    EXPECT_EQ(Events(ReadFile(file)), std::vector<std::string>{"error back"});
 }
 
 }  // namespace

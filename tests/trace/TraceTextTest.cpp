@@ -42,6 +42,15 @@ TEST(TraceText, EveryLineCarriesTimeAndProgramAndEndsAsALine) {
         tracetext::Line(stamp, "Imager.exe", 4242, "connect //./COM3", text, sizeof text);
     EXPECT_EQ(std::string(text, length), "2026-01-05 03:04:05.007 Imager.exe[4242] connect //./COM3\r\n");
 
+    // A name as long as a path allows gives way to the event, and is cut
+    // between characters ("\xC3\xA9" is one).
+    std::string longName(63, 'a');
+    longName += "\xC3\xA9" + std::string(300, 'b');
+    const size_t full =
+        tracetext::Line(stamp, longName.c_str(), 7, "error Link fail", text, sizeof text);
+    EXPECT_EQ(std::string(text, full),
+              "2026-01-05 03:04:05.007 " + std::string(63, 'a') + "[7] error Link fail\r\n");
+
     char small[24];
     const size_t cut = tracetext::Line(stamp, "Imager.exe", 1, "error Link fail", small, sizeof small);
     EXPECT_EQ(cut, sizeof small - 1);
