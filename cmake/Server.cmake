@@ -79,3 +79,12 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     endif()
   endif()
 endif()
+
+# The DLL's own thread primitives under names of their own: the test program's
+# runtime needs the whole POSIX thread library, which defines the real ones.
+set(FOCUSER_RUNTIME_THREAD_PRIMITIVES pthread_once pthread_mutex_init pthread_mutex_destroy
+  pthread_mutex_lock pthread_mutex_unlock pthread_key_create pthread_getspecific pthread_setspecific)
+focuser_wine_test(runtime_threads_tests tests/server/RuntimeThreadsTest.cpp server/RuntimeThreads.cpp)
+foreach(name IN LISTS FOCUSER_RUNTIME_THREAD_PRIMITIVES)
+  target_compile_definitions(runtime_threads_tests PRIVATE ${name}=own_${name})
+endforeach()

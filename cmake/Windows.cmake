@@ -54,6 +54,13 @@ target_link_options(focuser_dll PRIVATE ${FOCUSER_STATIC_RUNTIME}
   # when the DLL grows.
   -Wl,-Map,$<TARGET_FILE:focuser_dll>.map)
 
+# The runtime's thread primitives are server/RuntimeThreads.cpp's alone: a
+# link that took the POSIX thread library, or a primitive from anywhere else,
+# fails the build (and the DLL is deleted again).
+add_custom_command(TARGET focuser_dll POST_BUILD
+  COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-dll-map.sh $<TARGET_FILE:focuser_dll>.map
+  VERBATIM)
+
 # The DLL the tests load and the installer packs is the stripped one; its
 # symbols stay beside it in NAME.dll.debug, which the DLL names by a debug link
 # (with a checksum), so a debugger given a crash of the shipped DLL finds them.

@@ -1,22 +1,19 @@
-// The thread primitives that the statically linked C++ runtime asks for,
-// built on Win32 so that the POSIX thread library is never linked into the DLL.
+// The thread primitives that the statically linked C++ runtime calls (once,
+// mutexes, thread-specific keys), on Win32 and in the DLL's own objects, so
+// that the linker never takes the POSIX thread library's.
 //
-// Why: that library cannot be unloaded. The 32-bit runtime registers its
-// unwind tables when the DLL loads, under a once-flag and a mutex; the first
-// such call makes the thread library allocate a thread-local slot and a record
-// of the loading thread (an event and a duplicate of the thread's handle), and
-// nothing gives them back when the DLL is freed. Every load and unload then
-// left two handles and a thread-local slot behind, and a program that frees
-// and reloads the driver some thousand times ran out of slots and was aborted
-// by the library. The runtime needs only the eight functions below; defining
-// them here, in the DLL's own objects, keeps the linker from pulling the
-// library in at all, and leaves nothing that outlives an unload but what
-// ReleaseRuntimeThreads gives back.
+// Why: that library keeps state for each load that it never gives back when
+// the DLL is freed, and a client that loads and frees the driver often enough
+// runs out of slots and is aborted. What these keep is given back by
+// ReleaseRuntimeThreads at unload. How the leak was found: docs/reliability.md.
 #include "server/RuntimeThreads.h"
 
 #include <windows.h>
 #include <errno.h>
 #include <pthread.h>
+
+#include <climits>
+#include <cstdlib>
 
 namespace {
 
@@ -33,6 +30,106 @@ SRWLOCK* SlimLock(pthread_mutex_t* mutex) {
     InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(mutex), nullptr,
                                       reinterpret_cast<PVOID>(PTHREAD_MUTEX_INITIALIZER));
     return reinterpret_cast<SRWLOCK*>(mutex);
+}
+
+// A recursive or error-checking mutex needs its owner beside the lock, more
+// than the slot holds: it keeps its initialiser in the slot for good, and
+// its state here, under the slot's address. Taken as a slim lock, the
+// initialiser's bits would read as held, and the first lock would wait for
+// ever.
+struct OwnedMutex {
+    pthread_mutex_t* mutex;  // null: a free entry
+    SRWLOCK lock;
+    volatile LONG owner;  // the holding thread's id, 0 when free
+    ULONG depth;
+};
+constexpr int kMaxOwnedMutexes = 16;
+OwnedMutex g_ownedMutexes[kMaxOwnedMutexes];
+SRWLOCK g_ownedMutexesLock = SRWLOCK_INIT;
+
+// No slim lock taken only exclusively ever holds either initialiser's bits.
+bool IsOwnedMutex(const pthread_mutex_t* mutex) {
+    const pthread_mutex_t kind = *static_cast<const volatile pthread_mutex_t*>(mutex);
+    return kind == PTHREAD_RECURSIVE_MUTEX_INITIALIZER || kind == PTHREAD_ERRORCHECK_MUTEX_INITIALIZER;
+}
+
+// Said where a debugger and a console each look, as the process ends.
+[[noreturn]] void StopProcess(const char* message) {
+    OutputDebugStringA(message);
+    const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD written = 0;
+    if (error != nullptr && error != INVALID_HANDLE_VALUE) {
+        WriteFile(error, message, static_cast<DWORD>(lstrlenA(message)), &written, nullptr);
+    }
+    std::abort();
+}
+
+OwnedMutex* FindOwnedMutex(pthread_mutex_t* mutex, bool create) {
+    AcquireSRWLockExclusive(&g_ownedMutexesLock);
+    OwnedMutex* found = nullptr;
+    OwnedMutex* unused = nullptr;
+    for (OwnedMutex& entry : g_ownedMutexes) {
+        if (entry.mutex == mutex) {
+            found = &entry;
+            break;
+        }
+        if (entry.mutex == nullptr && unused == nullptr) unused = &entry;
+    }
+    if (found == nullptr && create && unused != nullptr) {
+        unused->mutex = mutex;
+        InitializeSRWLock(&unused->lock);
+        unused->owner = 0;
+        unused->depth = 0;
+        found = unused;
+    }
+    ReleaseSRWLockExclusive(&g_ownedMutexesLock);
+    return found;
+}
+
+int LockOwnedMutex(pthread_mutex_t* mutex) {
+    OwnedMutex* entry = FindOwnedMutex(mutex, true);
+    if (entry == nullptr) {
+        // Never silently unlocked, never a wait that cannot end.
+        StopProcess("TavrilenFocuser: more recursive or error-checking mutexes in use at once than "
+                    "the driver's runtime holds; stopping the process.\n");
+    }
+    const LONG self = static_cast<LONG>(GetCurrentThreadId());
+    if (entry->owner == self) {
+        if (*mutex == PTHREAD_ERRORCHECK_MUTEX_INITIALIZER) return EDEADLK;
+        if (entry->depth == ULONG_MAX) return EAGAIN;
+        ++entry->depth;
+        return 0;
+    }
+    AcquireSRWLockExclusive(&entry->lock);
+    InterlockedExchange(&entry->owner, self);
+    entry->depth = 1;
+    return 0;
+}
+
+int UnlockOwnedMutex(pthread_mutex_t* mutex) {
+    OwnedMutex* entry = FindOwnedMutex(mutex, false);
+    if (entry == nullptr || entry->owner != static_cast<LONG>(GetCurrentThreadId())) return EPERM;
+    if (--entry->depth == 0) {
+        InterlockedExchange(&entry->owner, 0);
+        ReleaseSRWLockExclusive(&entry->lock);
+    }
+    return 0;
+}
+
+int DestroyOwnedMutex(pthread_mutex_t* mutex) {
+    AcquireSRWLockExclusive(&g_ownedMutexesLock);
+    int result = 0;
+    for (OwnedMutex& entry : g_ownedMutexes) {
+        if (entry.mutex != mutex) continue;
+        if (entry.owner != 0) {
+            result = EBUSY;
+        } else {
+            entry.mutex = nullptr;
+        }
+        break;
+    }
+    ReleaseSRWLockExclusive(&g_ownedMutexesLock);
+    return result;
 }
 
 // Thread-specific keys live in fiber-local storage, whose callback runs the
@@ -76,14 +173,18 @@ int pthread_mutex_init(pthread_mutex_t* mutex, const pthread_mutexattr_t*) {
     return 0;
 }
 
-int pthread_mutex_destroy(pthread_mutex_t*) { return 0; }
+int pthread_mutex_destroy(pthread_mutex_t* mutex) {
+    return IsOwnedMutex(mutex) ? DestroyOwnedMutex(mutex) : 0;
+}
 
 int pthread_mutex_lock(pthread_mutex_t* mutex) {
+    if (IsOwnedMutex(mutex)) return LockOwnedMutex(mutex);
     AcquireSRWLockExclusive(SlimLock(mutex));
     return 0;
 }
 
 int pthread_mutex_unlock(pthread_mutex_t* mutex) {
+    if (IsOwnedMutex(mutex)) return UnlockOwnedMutex(mutex);
     ReleaseSRWLockExclusive(reinterpret_cast<SRWLOCK*>(mutex));
     return 0;
 }

@@ -2,8 +2,11 @@
 // through DllGetClassObject, and what keeps DllCanUnloadNow at S_FALSE.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "driver/Focuser.h"
 #include "tests/server/ServerTestSupport.h"
+#include "tests/support/ImportHook.h"
 #include "tests/support/ProcessCounts.h"
 
 namespace {
@@ -196,10 +199,39 @@ TEST_F(DllExportsTest, AggregatedInstanceHandsItsFacesToTheOuterObject) {
     EXPECT_EQ(inner->Release(), 0u);
 }
 
+// The DLL's next allocation on this thread fails: what it builds with
+// operator new then throws std::bad_alloc inside the DLL.
+using MallocFunction = void*(__cdecl*)(size_t);
+MallocFunction g_malloc = nullptr;
+volatile DWORD g_failingThread = 0;
+
+void* __cdecl FailOnceMalloc(size_t size) {
+    if (InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(&g_failingThread), 0,
+                                   static_cast<LONG>(GetCurrentThreadId())) ==
+        static_cast<LONG>(GetCurrentThreadId())) {
+        return nullptr;
+    }
+    return g_malloc(size);
+}
+
+// Unregistering builds the DLL's path as a string first, so it throws before
+// it touches the registry, catches and answers E_OUTOFMEMORY. The C++ runtime
+// creates its thread-specific key at the first exception after a load, and a
+// value under it at each thread's first.
+DWORD WINAPI ThrowAndCatchInside(void* dll) {
+    g_failingThread = GetCurrentThreadId();
+    const HRESULT hr = static_cast<ServerDll*>(dll)->UnregisterServer();
+    const bool failed = g_failingThread == 0;
+    g_failingThread = 0;
+    return failed && hr == E_OUTOFMEMORY ? 1 : 0;
+}
+
 // Programs load the driver, use it and let COM unload it again, many times a
 // night: each round must give back what loading took from the client's heap,
-// its handles and its thread-local slots (the process has about a thousand).
-TEST(DllUnloadTest, LoadUseAndUnloadCyclesGiveBackHeapHandlesAndSlots) {
+// its handles and its thread-local and fiber-local slots (the process has
+// about a thousand of the former). Each round also throws inside the DLL on a
+// thread that ends before the unload and on one that goes on after it.
+TEST(DllUnloadTest, LoadUseThrowAndUnloadCyclesGiveBackHeapHandlesAndSlots) {
     auto cycle = [] {
         ServerDll dll;
         ASSERT_TRUE(dll.Load());
@@ -208,29 +240,44 @@ TEST(DllUnloadTest, LoadUseAndUnloadCyclesGiveBackHeapHandlesAndSlots) {
         LONG maximum = 0;
         EXPECT_EQ(focuser->get_MaxStep(&maximum), S_OK);
         focuser->Release();
+        {
+            ImportHook hook(dll.Module(), "msvcrt.dll", "malloc", reinterpret_cast<void*>(&FailOnceMalloc));
+            ASSERT_TRUE(hook.Installed());
+            g_malloc = hook.Original<MallocFunction>();
+            const HANDLE worker = CreateThread(nullptr, 0, &ThrowAndCatchInside, &dll, 0, nullptr);
+            ASSERT_NE(worker, nullptr);
+            const DWORD waited = WaitForSingleObject(worker, 30000);
+            DWORD thrown = 0;
+            GetExitCodeThread(worker, &thrown);
+            CloseHandle(worker);
+            ASSERT_EQ(waited, WAIT_OBJECT_0) << "the worker is stuck inside the DLL";
+            EXPECT_EQ(thrown, 1u) << "no exception thrown and caught on the worker";
+            EXPECT_EQ(ThrowAndCatchInside(&dll), 1u) << "no exception thrown and caught on the calling thread";
+        }
         ASSERT_EQ(dll.CanUnloadNow(), S_OK);
         dll.Unload();
         ASSERT_EQ(GetModuleHandleW(servertest::Wide(servertest::DllPath()).c_str()), nullptr)
             << "the DLL is still loaded: nothing here measures an unload";
     };
-    // The lowest free slot: it moves up if a cycle keeps one.
-    auto freeSlot = [] {
-        const DWORD slot = TlsAlloc();
-        TlsFree(slot);
-        return slot;
+    auto counts = [] {
+        return std::array<long long, 4>{static_cast<long long>(processcounts::HeapBytesInUse()),
+                                        processcounts::Handles(), processcounts::FreeTlsSlots(),
+                                        processcounts::FreeFlsSlots()};
     };
-    for (int i = 0; i < 3; ++i) cycle();  // the system's own caches fill on first use
-    const SIZE_T heapBefore = processcounts::HeapBytesInUse();
-    const DWORD handlesBefore = processcounts::Handles();
-    const DWORD slotBefore = freeSlot();
-    constexpr int kCycles = 20;
-    for (int i = 0; i < kCycles; ++i) cycle();
-    const long long growth = static_cast<long long>(processcounts::HeapBytesInUse()) - static_cast<long long>(heapBefore);
-    // The system's own tables grow a few KiB now and then; a buffer left
-    // behind by every cycle shows as its size times twenty.
+    // The system's own caches and slot tables fill on first use.
+    for (int i = 0; i < 3; ++i) cycle();
+    counts();
+    const auto before = counts();
+    constexpr int kCycles = 300;
+    for (int i = 0; i < kCycles && !testing::Test::HasFatalFailure(); ++i) cycle();
+    const auto after = counts();
+    // The system's own tables grow a few KiB now and then; a block left
+    // behind by every cycle shows as its size times the cycles.
+    const long long growth = after[0] - before[0];
     EXPECT_LT(growth, 16 * 1024) << growth / kCycles << " bytes per load and unload";
-    EXPECT_LE(processcounts::Handles(), handlesBefore + 2) << "handles left behind by loads and unloads";
-    EXPECT_EQ(freeSlot(), slotBefore) << "thread-local slots left behind by loads and unloads";
+    EXPECT_LE(after[1], before[1] + 2) << "handles left behind by loads and unloads";
+    EXPECT_EQ(after[2], before[2]) << "thread-local slots left behind by loads and unloads";
+    EXPECT_EQ(after[3], before[3]) << "fiber-local slots left behind by loads and unloads";
 }
 
 }  // namespace

@@ -13,8 +13,11 @@ void Store(void** slot, void* value) {
 
 }  // namespace
 
-ImportHook::ImportHook(const char* dll, const char* function, void* replacement) {
-    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
+ImportHook::ImportHook(const char* dll, const char* function, void* replacement)
+    : ImportHook(GetModuleHandleA(nullptr), dll, function, replacement) {}
+
+ImportHook::ImportHook(HMODULE module, const char* dll, const char* function, void* replacement) {
+    auto* base = reinterpret_cast<BYTE*>(module);
     auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
     auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     const IMAGE_DATA_DIRECTORY& directory =

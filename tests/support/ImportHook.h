@@ -1,13 +1,17 @@
 #pragma once
 // Redirects a system function that this test program imports (and so the
 // driver code linked into it calls) to a test's replacement, for as long as
-// the hook object lives. Used to watch and fail the serial-port calls.
+// the hook object lives. Used to watch and fail the serial-port calls, and in
+// a loaded driver DLL to fail its allocations.
 #include <windows.h>
 
 class ImportHook {
 public:
     // Patches every import of dll!function in the program's own import table.
     ImportHook(const char* dll, const char* function, void* replacement);
+    // The same in another loaded module's import table; the hook must go
+    // before the module is unloaded.
+    ImportHook(HMODULE module, const char* dll, const char* function, void* replacement);
     ~ImportHook();
     ImportHook(const ImportHook&) = delete;
     ImportHook& operator=(const ImportHook&) = delete;

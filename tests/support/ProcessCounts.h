@@ -1,12 +1,15 @@
 #pragma once
-// The process's open handles and memory, as the soak, the fault matrix and the
-// unload test compare them before and after. Wine answers GetProcessHandleCount
+// The process's open handles, memory and thread-local and fiber-local slots,
+// as the soak, the fault matrix and the unload test compare them before and
+// after. Wine answers GetProcessHandleCount
 // with 0 and leaves PrivateUsage at 0, so both fall back to what it does
 // report: the handle values that are valid, and the page-file usage or working
 // set. The bytes allocated from the process's heaps are counted block by block:
 // a leaked buffer shows there even before its pages are touched.
 #include <windows.h>
 #include <psapi.h>
+
+#include <vector>
 
 namespace processcounts {
 
@@ -62,6 +65,25 @@ inline SIZE_T HeapBytesInUse() {
         HeapUnlock(heaps[i]);
     }
     return inUse;
+}
+
+// The slots still free: a load that keeps one leaves one fewer, wherever the
+// system hands out the next. Counted by taking all of them and giving them
+// back, so no other thread of the process may want one meanwhile.
+template <class Allocate, class Free>
+DWORD FreeSlots(Allocate allocate, Free release, DWORD outOfIndexes) {
+    std::vector<DWORD> taken;
+    for (DWORD slot; taken.size() < 65536 && (slot = allocate()) != outOfIndexes;) taken.push_back(slot);
+    for (DWORD slot : taken) release(slot);
+    return static_cast<DWORD>(taken.size());
+}
+
+inline DWORD FreeTlsSlots() {
+    return FreeSlots([] { return TlsAlloc(); }, [](DWORD slot) { TlsFree(slot); }, TLS_OUT_OF_INDEXES);
+}
+
+inline DWORD FreeFlsSlots() {
+    return FreeSlots([] { return FlsAlloc(nullptr); }, [](DWORD slot) { FlsFree(slot); }, FLS_OUT_OF_INDEXES);
 }
 
 }  // namespace processcounts
