@@ -5,8 +5,8 @@
 # linked, 1,000 create/release cycles through the DLL's exports and, when Xvfb
 # is there, 200 open/close cycles of the setup dialog; it prints the handle,
 # GDI/USER and memory figures and fails if a count does not come back.
-# (ctest runs both: the matrix whole, the soak as soak_short.) Takes about half
-# an hour.
+# (ctest runs both: the matrix whole, the soak as soak_short.) Takes about two
+# minutes once built on a 2-core machine; docs/reliability.md has the figures.
 #
 #   scripts/soak.sh [soak arguments...]    e.g. --cycles 1000 --calls 10000
 #
@@ -42,7 +42,7 @@ if command -v Xvfb >/dev/null && [ -x "$here/scripts/xvfb-fixture.sh" ] &&
 else
   echo "soak: no Xvfb display: the setup dialog cycles are skipped"
 fi
-# Generous: the full run takes about 30 min on a 2-core machine.
+# Generous: the full run takes a few minutes, far longer on a loaded machine.
 soak=0
 timeout 7200 "${run[@]}" "$win/soak.exe" "${args[@]}" || soak=$?
 echo "fault matrix: $([ $matrix -eq 0 ] && echo PASS || echo FAIL)  soak: $([ $soak -eq 0 ] && echo PASS || echo FAIL)"
