@@ -12,7 +12,7 @@
 // them here, in the DLL's own objects, keeps the linker from pulling the
 // library in at all, and leaves nothing that outlives an unload but what
 // ReleaseRuntimeThreads gives back.
-#include "server/RuntimeThreads.h"
+#include "runtime/RuntimeThreads.h"
 
 #include <windows.h>
 #include <errno.h>
