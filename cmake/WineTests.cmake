@@ -137,14 +137,14 @@ focuser_wine_test(link_tests tests/link/SerialPortTest.cpp)
 focuser_wine_test(driver_tests tests/driver/CFocuserTest.cpp)
 
 if(FOCUSER_CAN_RUN_WINE)
-  add_test(NAME wine_start COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-fixture.sh start
+  add_test(NAME wine_start COMMAND ${CMAKE_SOURCE_DIR}/tests/fixtures/wine-fixture.sh start
            ${CMAKE_BINARY_DIR} ${FOCUSER_WINE_ARCH} ${FOCUSER_WINE_LOADER} ${NULLMODEM_EXE})
   set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 180)
-  add_test(NAME wine_stop COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-fixture.sh stop
+  add_test(NAME wine_stop COMMAND ${CMAKE_SOURCE_DIR}/tests/fixtures/wine-fixture.sh stop
            ${CMAKE_BINARY_DIR})
   set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
 endif()
 
 # The DLL may import only system DLLs.
-add_test(NAME dll_imports COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-dll.sh
+add_test(NAME dll_imports COMMAND ${CMAKE_SOURCE_DIR}/tests/fixtures/check-dll.sh
          ${MINGW_PREFIX}-objdump $<TARGET_FILE:focuser_dll>)

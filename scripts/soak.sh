@@ -19,11 +19,11 @@ set -euo pipefail
 
 xvfb=no
 cleanup() {
-  [ "$xvfb" = yes ] && "$here/scripts/xvfb-fixture.sh" stop "$win" || true
-  "$here/scripts/wine-fixture.sh" stop "$win" || true
+  [ "$xvfb" = yes ] && "$here/tests/fixtures/xvfb-fixture.sh" stop "$win" || true
+  "$here/tests/fixtures/wine-fixture.sh" stop "$win" || true
 }
 trap cleanup EXIT
-"$here/scripts/wine-fixture.sh" start "$win" "$arch" "$loader" "$build/native/nullmodem"
+"$here/tests/fixtures/wine-fixture.sh" start "$win" "$arch" "$loader" "$build/native/nullmodem"
 
 echo "== fault matrix"
 matrix=0
@@ -33,12 +33,12 @@ echo "== soak"
 args=(--cycles 10000 --calls 100000 --creates 1000)
 [ $# -gt 0 ] && args=("$@")
 run=("$here/scripts/wine-run.sh" "$win" "$loader")
-if command -v Xvfb >/dev/null && [ -x "$here/scripts/xvfb-fixture.sh" ] &&
-   timeout 60 "$here/scripts/xvfb-fixture.sh" start "$win"; then
+if command -v Xvfb >/dev/null && [ -x "$here/tests/fixtures/xvfb-fixture.sh" ] &&
+   timeout 60 "$here/tests/fixtures/xvfb-fixture.sh" start "$win"; then
   xvfb=yes
-  timeout 120 "$here/scripts/xvfb-fixture.sh" wine-app "$win" soak.exe "${run[@]}"
+  timeout 120 "$here/tests/fixtures/xvfb-fixture.sh" wine-app "$win" soak.exe "${run[@]}"
   [ $# -gt 0 ] || args+=(--dialogs 200)
-  run=("$here/scripts/xvfb-fixture.sh" run "$win" "${run[@]}")
+  run=("$here/tests/fixtures/xvfb-fixture.sh" run "$win" "${run[@]}")
 else
   echo "soak: no Xvfb display: the setup dialog cycles are skipped"
 fi
