@@ -155,7 +155,7 @@ grep -q 'FocuserSim: ready' "$demo/focuser-sim.log" 2>/dev/null ||
   fail "the simulator did not start: $(cat "$demo/focuser-sim.log")"
 sed 's/^/    /' "$demo/focuser-sim.log"
 
-step "The VBScript client (scripts/demo/FocuserDemo.vbs) through Wine's cscript"
+step "The VBScript client (demo/FocuserDemo.vbs) through Wine's cscript"
 echo
 # A day's trace log gathers every session of that day, so only the lines
 # this session adds are its own.
@@ -164,7 +164,7 @@ while IFS= read -r log; do
   trace_lines_before[$log]=$(wc -l <"$log")
 done < <(trace_logs)
 transcript=$demo/transcript.txt
-timeout 180 "${runner[@]}" cscript.exe //NoLogo "$(windows_path "$here/scripts/demo/FocuserDemo.vbs")" \
+timeout 180 "${runner[@]}" cscript.exe //NoLogo "$(windows_path "$here/demo/FocuserDemo.vbs")" \
   >"$transcript" 2>&1 || true
 tr -d '\r' <"$transcript" | sed 's/^/    /'
 # The script host reports success even for a script that failed, so the
