@@ -30,7 +30,7 @@ if(FOCUSER_FUZZ)
   return()
 endif()
 
-add_executable(nullmodem sim/nullmodem/nullmodem.cpp)
+add_executable(nullmodem tests/nullmodem/nullmodem.cpp)
 target_compile_options(nullmodem PRIVATE ${FOCUSER_WARNINGS})
 
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -49,7 +49,7 @@ target_link_libraries(protocol_tests PRIVATE focuser_scripted_line gtest_main)
 target_compile_options(protocol_tests PRIVATE ${FOCUSER_WARNINGS})
 add_test(NAME protocol COMMAND protocol_tests)
 
-add_executable(nullmodem_tests tests/sim/NullModemTest.cpp)
+add_executable(nullmodem_tests tests/nullmodem/NullModemTest.cpp)
 target_link_libraries(nullmodem_tests PRIVATE gtest_main)
 target_compile_options(nullmodem_tests PRIVATE ${FOCUSER_WARNINGS})
 target_compile_definitions(nullmodem_tests PRIVATE NULLMODEM_EXE="$<TARGET_FILE:nullmodem>")
