@@ -30,7 +30,13 @@ if(FOCUSER_FUZZ)
   return()
 endif()
 
-add_executable(nullmodem tests/nullmodem/nullmodem.cpp)
+add_executable(nullmodem
+  tests/nullmodem/main.cpp
+  tests/nullmodem/PtyBridge.cpp
+  tests/nullmodem/ControlProtocol.cpp
+  tests/nullmodem/Files.cpp
+)
+target_include_directories(nullmodem PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(nullmodem PRIVATE ${FOCUSER_WARNINGS})
 
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
