@@ -20,7 +20,6 @@ focuser_wine_test(sim_model_tests
 focuser_wine_test(sim_line_tests
   tests/sim/SimulatorLineTest.cpp
   tests/sim/SimulatorDriverTest.cpp
-  tests/trace/TraceLogTest.cpp
 )
 
 focuser_wine_test(sim_program_tests tests/sim/FocuserSimProgramTest.cpp)

@@ -134,6 +134,8 @@ focuser_wine_test(settings_tests tests/settings/DriverSettingsTest.cpp)
 # The link's logic is tested on the host over a scripted line; here the port
 # itself, on the real wire.
 focuser_wine_test(link_tests tests/link/SerialPortTest.cpp)
+focuser_wine_test(trace_tests tests/trace/TraceLogTest.cpp)
+focuser_wine_test(com_tests tests/com/ServerModuleTest.cpp)
 focuser_wine_test(driver_tests tests/driver/CFocuserTest.cpp)
 
 if(FOCUSER_CAN_RUN_WINE)
