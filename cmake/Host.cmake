@@ -47,8 +47,8 @@ add_executable(protocol_tests
   tests/link/ControllerProtocolTest.cpp
   tests/link/ControllerLinkTest.cpp
   tests/settings/SettingsTextTest.cpp
-  tests/common/NumberTextTest.cpp
-  tests/common/ExactDecimalTest.cpp
+  tests/numbertext/NumberTextTest.cpp
+  tests/numbertext/ExactDecimalTest.cpp
   tests/trace/TraceTextTest.cpp
 )
 target_link_libraries(protocol_tests PRIVATE focuser_scripted_line gtest_main)

@@ -126,8 +126,8 @@ endfunction()
 focuser_wine_test(protocol_tests_win
   tests/link/ControllerProtocolTest.cpp
   tests/settings/SettingsTextTest.cpp
-  tests/common/NumberTextTest.cpp
-  tests/common/ExactDecimalTest.cpp
+  tests/numbertext/NumberTextTest.cpp
+  tests/numbertext/ExactDecimalTest.cpp
   tests/trace/TraceTextTest.cpp
 )
 focuser_wine_test(settings_tests tests/settings/DriverSettingsTest.cpp)

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "common/NumberText.h"
+#include "numbertext/NumberText.h"
 
 namespace tracetext {
 
