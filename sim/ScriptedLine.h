@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "link/Transport.h"
+#include "link/Line.h"
 
 class ScriptedLine {
 public:
@@ -32,16 +32,16 @@ public:
     // Whether a purge empties the input (and reports success).
     void SetPurgeWorks(bool works) { m_purgeWorks = works; }
 
-    // A transport on this line, as if the port had just been opened. Lines
+    // An end of this line, as if the port had just been opened. Lines
     // opened one after another share the script and the record.
-    std::unique_ptr<Transport> Open();
+    std::unique_ptr<Line> Open();
 
     // "Purge", "Write 9", "Read 9": the calls in order, with their counts.
     const std::vector<std::string>& Calls() const { return m_calls; }
     // The frames written, raw, and their texts (up to the first NUL).
     const std::vector<std::string>& Frames() const { return m_frames; }
     std::vector<std::string> Commands() const;
-    // How many transports have been closed (destroyed).
+    // How many of the ends Open gave have been closed (destroyed).
     size_t Closes() const { return m_closes; }
     void ClearRecord();
 
