@@ -30,7 +30,13 @@ if(FOCUSER_FUZZ)
   return()
 endif()
 
-add_executable(nullmodem sim/nullmodem/nullmodem.cpp)
+add_executable(nullmodem
+  tests/nullmodem/main.cpp
+  tests/nullmodem/PtyBridge.cpp
+  tests/nullmodem/ControlProtocol.cpp
+  tests/nullmodem/Files.cpp
+)
+target_include_directories(nullmodem PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(nullmodem PRIVATE ${FOCUSER_WARNINGS})
 
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -41,15 +47,15 @@ add_executable(protocol_tests
   tests/link/ControllerProtocolTest.cpp
   tests/link/ControllerLinkTest.cpp
   tests/settings/SettingsTextTest.cpp
-  tests/common/NumberTextTest.cpp
-  tests/common/ExactDecimalTest.cpp
+  tests/numbertext/NumberTextTest.cpp
+  tests/numbertext/ExactDecimalTest.cpp
   tests/trace/TraceTextTest.cpp
 )
 target_link_libraries(protocol_tests PRIVATE focuser_scripted_line gtest_main)
 target_compile_options(protocol_tests PRIVATE ${FOCUSER_WARNINGS})
 add_test(NAME protocol COMMAND protocol_tests)
 
-add_executable(nullmodem_tests tests/sim/NullModemTest.cpp)
+add_executable(nullmodem_tests tests/nullmodem/NullModemTest.cpp)
 target_link_libraries(nullmodem_tests PRIVATE gtest_main)
 target_compile_options(nullmodem_tests PRIVATE ${FOCUSER_WARNINGS})
 target_compile_definitions(nullmodem_tests PRIVATE NULLMODEM_EXE="$<TARGET_FILE:nullmodem>")

@@ -58,11 +58,8 @@ target_compile_definitions(script_client_tests PRIVATE
   FOCUSER_SCRIPTS_DIR="${CMAKE_SOURCE_DIR}/tests/server/scripts")
 add_dependencies(script_client_tests focuser_dll)
 
-focuser_wine_test(server_module_tests
-  tests/server/ServerModuleTest.cpp
-  tests/server/RegistryScriptTest.cpp
-)
-target_link_libraries(server_module_tests PRIVATE focuser_server_test_support)
+focuser_wine_test(registry_script_tests tests/server/RegistryScriptTest.cpp)
+target_link_libraries(registry_script_tests PRIVATE focuser_server_test_support)
 
 # Both DLLs side by side in one 64-bit prefix: needs 32-bit Wine as well.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)

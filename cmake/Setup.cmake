@@ -31,7 +31,7 @@ target_compile_options(setup_dialog_tests PRIVATE ${FOCUSER_WARNINGS})
 target_link_options(setup_dialog_tests PRIVATE ${FOCUSER_STATIC_RUNTIME})
 if(FOCUSER_CAN_RUN_WINE)
   add_test(NAME setup_dialog_tests
-           COMMAND ${CMAKE_SOURCE_DIR}/scripts/xvfb-fixture.sh run ${CMAKE_BINARY_DIR}
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/fixtures/xvfb-fixture.sh run ${CMAKE_BINARY_DIR}
                    ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:setup_dialog_tests>)
   # The screenshot of the open dialog is kept in the build folder.
   set_tests_properties(setup_dialog_tests PROPERTIES
@@ -39,13 +39,13 @@ if(FOCUSER_CAN_RUN_WINE)
     ENVIRONMENT "SETUP_DIALOG_SCREENSHOT=setup-dialog.bmp"
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
 
-  add_test(NAME xvfb_start COMMAND ${CMAKE_SOURCE_DIR}/scripts/xvfb-fixture.sh start ${CMAKE_BINARY_DIR})
+  add_test(NAME xvfb_start COMMAND ${CMAKE_SOURCE_DIR}/tests/fixtures/xvfb-fixture.sh start ${CMAKE_BINARY_DIR})
   set_tests_properties(xvfb_start PROPERTIES FIXTURES_SETUP xvfb TIMEOUT 60)
-  add_test(NAME xvfb_stop COMMAND ${CMAKE_SOURCE_DIR}/scripts/xvfb-fixture.sh stop ${CMAKE_BINARY_DIR})
+  add_test(NAME xvfb_stop COMMAND ${CMAKE_SOURCE_DIR}/tests/fixtures/xvfb-fixture.sh stop ${CMAKE_BINARY_DIR})
   set_tests_properties(xvfb_stop PROPERTIES FIXTURES_CLEANUP xvfb TIMEOUT 60)
 
   add_test(NAME setup_dialog_frames
-           COMMAND ${CMAKE_SOURCE_DIR}/scripts/xvfb-fixture.sh wine-app ${CMAKE_BINARY_DIR}
+           COMMAND ${CMAKE_SOURCE_DIR}/tests/fixtures/xvfb-fixture.sh wine-app ${CMAKE_BINARY_DIR}
                    setup_dialog_tests.exe ${CMAKE_CROSSCOMPILING_EMULATOR})
   set_tests_properties(setup_dialog_frames PROPERTIES
     FIXTURES_SETUP setup_dialog_frames FIXTURES_REQUIRED wine RESOURCE_LOCK wineprefix TIMEOUT 120)

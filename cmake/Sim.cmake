@@ -20,7 +20,6 @@ focuser_wine_test(sim_model_tests
 focuser_wine_test(sim_line_tests
   tests/sim/SimulatorLineTest.cpp
   tests/sim/SimulatorDriverTest.cpp
-  tests/trace/TraceLogTest.cpp
 )
 
 focuser_wine_test(sim_program_tests tests/sim/FocuserSimProgramTest.cpp)
@@ -31,7 +30,7 @@ add_dependencies(sim_program_tests FocuserSim)
 
 # The demo's look at the setup dialog (scripts/demo.sh --dialog): a client
 # that opens the dialog by ProgID, takes its picture and cancels it.
-add_executable(ShowSetupDialog scripts/demo/ShowSetupDialog.cpp)
+add_executable(ShowSetupDialog demo/ShowSetupDialog.cpp)
 target_link_libraries(ShowSetupDialog PRIVATE focuser_window_image ole32 oleaut32 uuid user32 gdi32)
 target_compile_options(ShowSetupDialog PRIVATE ${FOCUSER_WARNINGS})
 target_link_options(ShowSetupDialog PRIVATE ${FOCUSER_STATIC_RUNTIME})

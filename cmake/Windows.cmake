@@ -39,7 +39,7 @@ target_link_libraries(focuser_core PUBLIC focuser_protocol ole32 oleaut32 uuid a
 # --- The DLL -------------------------------------------------------------------
 # The runtime's thread primitives are the DLL's own objects, not a library's,
 # so that they are linked before the runtime asks for them.
-add_library(focuser_dll SHARED server/DllMain.cpp server/RuntimeThreads.cpp server/RuntimeErrors.cpp
+add_library(focuser_dll SHARED server/DllMain.cpp runtime/RuntimeThreads.cpp runtime/RuntimeErrors.cpp
   resources/TavrilenFocuser.rc)
 # The resource script finds its pieces (and the generated type library) here.
 set_property(SOURCE resources/TavrilenFocuser.rc APPEND PROPERTY INCLUDE_DIRECTORIES

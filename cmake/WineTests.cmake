@@ -126,25 +126,27 @@ endfunction()
 focuser_wine_test(protocol_tests_win
   tests/link/ControllerProtocolTest.cpp
   tests/settings/SettingsTextTest.cpp
-  tests/common/NumberTextTest.cpp
-  tests/common/ExactDecimalTest.cpp
+  tests/numbertext/NumberTextTest.cpp
+  tests/numbertext/ExactDecimalTest.cpp
   tests/trace/TraceTextTest.cpp
 )
 focuser_wine_test(settings_tests tests/settings/DriverSettingsTest.cpp)
 # The link's logic is tested on the host over a scripted line; here the port
 # itself, on the real wire.
 focuser_wine_test(link_tests tests/link/SerialPortTest.cpp)
+focuser_wine_test(trace_tests tests/trace/TraceLogTest.cpp)
+focuser_wine_test(com_tests tests/com/ServerModuleTest.cpp)
 focuser_wine_test(driver_tests tests/driver/CFocuserTest.cpp)
 
 if(FOCUSER_CAN_RUN_WINE)
-  add_test(NAME wine_start COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-fixture.sh start
+  add_test(NAME wine_start COMMAND ${CMAKE_SOURCE_DIR}/tests/fixtures/wine-fixture.sh start
            ${CMAKE_BINARY_DIR} ${FOCUSER_WINE_ARCH} ${FOCUSER_WINE_LOADER} ${NULLMODEM_EXE})
   set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 180)
-  add_test(NAME wine_stop COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-fixture.sh stop
+  add_test(NAME wine_stop COMMAND ${CMAKE_SOURCE_DIR}/tests/fixtures/wine-fixture.sh stop
            ${CMAKE_BINARY_DIR})
   set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
 endif()
 
 # The DLL may import only system DLLs.
-add_test(NAME dll_imports COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-dll.sh
+add_test(NAME dll_imports COMMAND ${CMAKE_SOURCE_DIR}/tests/fixtures/check-dll.sh
          ${MINGW_PREFIX}-objdump $<TARGET_FILE:focuser_dll>)

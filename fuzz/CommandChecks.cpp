@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "common/NumberText.h"
+#include "numbertext/NumberText.h"
 #include "fuzz/FuzzCheck.h"
 #include "link/ControllerProtocol.h"
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "common/NumberText.h"
+#include "numbertext/NumberText.h"
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/NumberReference.h"
 

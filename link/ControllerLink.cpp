@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-bool ControllerLink::Connect(std::unique_ptr<Transport> line) {
+bool ControllerLink::Connect(std::unique_ptr<Line> line) {
     m_line = std::move(line);
     int32_t position = 0;
     if (ReadPosition(position)) return true;

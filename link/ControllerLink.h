@@ -1,13 +1,13 @@
 #pragma once
 // The driver's path to the focuser controller: the line it owns while
 // connected, the command/reply exchange and the controller values the replies
-// carry. Pure code over a Transport, so every exchange can be scripted.
+// carry. Pure code over a Line, so every exchange can be scripted.
 #include <cstdint>
 #include <memory>
 
 #include "link/ControllerProtocol.h"
 #include "link/ExchangeObserver.h"
-#include "link/Transport.h"
+#include "link/Line.h"
 
 class ControllerLink {
 public:
@@ -18,7 +18,7 @@ public:
     // Takes an open line and asks for the position as the test that a
     // controller answers. Without an answer the line is released again
     // (closing it) and false is returned.
-    bool Connect(std::unique_ptr<Transport> line);
+    bool Connect(std::unique_ptr<Line> line);
     // Releases the line, closing it. Nothing is sent to the controller.
     void Disconnect() { m_line.reset(); }
     bool IsConnected() const { return m_line != nullptr; }
@@ -51,7 +51,7 @@ public:
     bool MoveTo(int32_t target);
 
 private:
-    std::unique_ptr<Transport> m_line;
+    std::unique_ptr<Line> m_line;
     ExchangeObserver* m_observer = nullptr;
     // What the last reply of each kind said; nothing clears them, not even a
     // new connection.

@@ -3,9 +3,9 @@
 // time-outs and line settings, plain synchronous reads and writes.
 #include <windows.h>
 
-#include "link/Transport.h"
+#include "link/Line.h"
 
-class SerialPort final : public Transport {
+class SerialPort final : public Line {
 public:
     SerialPort() = default;
     ~SerialPort() override;

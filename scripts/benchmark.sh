@@ -12,8 +12,8 @@ set -euo pipefail
 
 "$here/scripts/build.sh"
 
-trap '"$here/scripts/wine-fixture.sh" stop "$win" || true' EXIT
-"$here/scripts/wine-fixture.sh" start "$win" "$arch" "$loader" "$build/native/nullmodem"
+trap '"$here/tests/fixtures/wine-fixture.sh" stop "$win" || true' EXIT
+"$here/tests/fixtures/wine-fixture.sh" start "$win" "$arch" "$loader" "$build/native/nullmodem"
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $("$loader" --version)"
 # What ships: the stripped DLLs; their symbols stay in the build beside them.

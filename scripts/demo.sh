@@ -68,10 +68,10 @@ cleanup() {
     kill -KILL "$sim_pid" 2>/dev/null || true
   fi
   exec 7>&- 2>/dev/null || true
-  [ $xvfb_up -eq 1 ] && "$here/scripts/xvfb-fixture.sh" stop "$demo" >>"$demo/demo.log" 2>&1
+  [ $xvfb_up -eq 1 ] && "$here/tests/fixtures/xvfb-fixture.sh" stop "$demo" >>"$demo/demo.log" 2>&1
   # Stops the bridge and the prefix's wineserver, and with it every Wine
   # program still running there.
-  [ $fixture_up -eq 1 ] && "$here/scripts/wine-fixture.sh" stop "$demo" >>"$demo/demo.log" 2>&1
+  [ $fixture_up -eq 1 ] && "$here/tests/fixtures/wine-fixture.sh" stop "$demo" >>"$demo/demo.log" 2>&1
   rm -f "$demo/sim.input"
   exit $status
 }
@@ -103,7 +103,7 @@ done
 if [ $dialog -eq 1 ]; then
   # The display comes first: the Wine programs started with the prefix serve
   # every later window, and they only show it when they know the display.
-  "$here/scripts/xvfb-fixture.sh" start "$demo" >>"$demo/demo.log" 2>&1 ||
+  "$here/tests/fixtures/xvfb-fixture.sh" start "$demo" >>"$demo/demo.log" 2>&1 ||
     fail "Xvfb did not start (see $demo/demo.log)"
   xvfb_up=1
   DISPLAY=$(cat "$demo/xvfb.display")
@@ -114,7 +114,7 @@ step "A private Wine prefix, with a null-modem joining COM3 to COM13"
 export WINEPREFIX=$demo/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINELOADER=$loader WINESERVER=/usr/lib/wine/wineserver64
 fixture_up=1
-"$here/scripts/wine-fixture.sh" start "$demo" win64 "$loader" "$nullmodem" >>"$demo/demo.log" 2>&1 ||
+"$here/tests/fixtures/wine-fixture.sh" start "$demo" win64 "$loader" "$nullmodem" >>"$demo/demo.log" 2>&1 ||
   fail "the Wine prefix or the null-modem did not come up (see $demo/demo.log)"
 echo "    prefix $WINEPREFIX ready; COM3 <-> COM13"
 
@@ -155,7 +155,7 @@ grep -q 'FocuserSim: ready' "$demo/focuser-sim.log" 2>/dev/null ||
   fail "the simulator did not start: $(cat "$demo/focuser-sim.log")"
 sed 's/^/    /' "$demo/focuser-sim.log"
 
-step "The VBScript client (scripts/demo/FocuserDemo.vbs) through Wine's cscript"
+step "The VBScript client (demo/FocuserDemo.vbs) through Wine's cscript"
 echo
 # A day's trace log gathers every session of that day, so only the lines
 # this session adds are its own.
@@ -164,7 +164,7 @@ while IFS= read -r log; do
   trace_lines_before[$log]=$(wc -l <"$log")
 done < <(trace_logs)
 transcript=$demo/transcript.txt
-timeout 180 "${runner[@]}" cscript.exe //NoLogo "$(windows_path "$here/scripts/demo/FocuserDemo.vbs")" \
+timeout 180 "${runner[@]}" cscript.exe //NoLogo "$(windows_path "$here/demo/FocuserDemo.vbs")" \
   >"$transcript" 2>&1 || true
 tr -d '\r' <"$transcript" | sed 's/^/    /'
 # The script host reports success even for a script that failed, so the
@@ -214,7 +214,7 @@ if [ $dialog -eq 1 ]; then
   step "The setup dialog on the virtual display $DISPLAY"
   shot=$demo/setup-dialog.bmp
   rm -f "$shot" "$demo/setup-dialog.png"
-  "$here/scripts/xvfb-fixture.sh" wine-app "$demo" ShowSetupDialog.exe "${runner[@]}" >>"$demo/demo.log" 2>&1 ||
+  "$here/tests/fixtures/xvfb-fixture.sh" wine-app "$demo" ShowSetupDialog.exe "${runner[@]}" >>"$demo/demo.log" 2>&1 ||
     fail "could not prepare the display for the dialog (see $demo/demo.log)"
   timeout 120 "${runner[@]}" "$build/win64/ShowSetupDialog.exe" "$(windows_path "$shot")" \
     >"$demo/setup-dialog.log" 2>&1 || true

@@ -5,8 +5,8 @@
 # linked, 1,000 create/release cycles through the DLL's exports and, when Xvfb
 # is there, 200 open/close cycles of the setup dialog; it prints the handle,
 # GDI/USER and memory figures and fails if a count does not come back.
-# (ctest runs both: the matrix whole, the soak as soak_short.) Takes about half
-# an hour.
+# (ctest runs both: the matrix whole, the soak as soak_short.) Takes about two
+# minutes once built on a 2-core machine; docs/reliability.md has the figures.
 #
 #   scripts/soak.sh [soak arguments...]    e.g. --cycles 1000 --calls 10000
 #
@@ -19,11 +19,11 @@ set -euo pipefail
 
 xvfb=no
 cleanup() {
-  [ "$xvfb" = yes ] && "$here/scripts/xvfb-fixture.sh" stop "$win" || true
-  "$here/scripts/wine-fixture.sh" stop "$win" || true
+  [ "$xvfb" = yes ] && "$here/tests/fixtures/xvfb-fixture.sh" stop "$win" || true
+  "$here/tests/fixtures/wine-fixture.sh" stop "$win" || true
 }
 trap cleanup EXIT
-"$here/scripts/wine-fixture.sh" start "$win" "$arch" "$loader" "$build/native/nullmodem"
+"$here/tests/fixtures/wine-fixture.sh" start "$win" "$arch" "$loader" "$build/native/nullmodem"
 
 echo "== fault matrix"
 matrix=0
@@ -33,16 +33,16 @@ echo "== soak"
 args=(--cycles 10000 --calls 100000 --creates 1000)
 [ $# -gt 0 ] && args=("$@")
 run=("$here/scripts/wine-run.sh" "$win" "$loader")
-if command -v Xvfb >/dev/null && [ -x "$here/scripts/xvfb-fixture.sh" ] &&
-   timeout 60 "$here/scripts/xvfb-fixture.sh" start "$win"; then
+if command -v Xvfb >/dev/null && [ -x "$here/tests/fixtures/xvfb-fixture.sh" ] &&
+   timeout 60 "$here/tests/fixtures/xvfb-fixture.sh" start "$win"; then
   xvfb=yes
-  timeout 120 "$here/scripts/xvfb-fixture.sh" wine-app "$win" soak.exe "${run[@]}"
+  timeout 120 "$here/tests/fixtures/xvfb-fixture.sh" wine-app "$win" soak.exe "${run[@]}"
   [ $# -gt 0 ] || args+=(--dialogs 200)
-  run=("$here/scripts/xvfb-fixture.sh" run "$win" "${run[@]}")
+  run=("$here/tests/fixtures/xvfb-fixture.sh" run "$win" "${run[@]}")
 else
   echo "soak: no Xvfb display: the setup dialog cycles are skipped"
 fi
-# Generous: the full run takes about 30 min on a 2-core machine.
+# Generous: the full run takes a few minutes, far longer on a loaded machine.
 soak=0
 timeout 7200 "${run[@]}" "$win/soak.exe" "${args[@]}" || soak=$?
 echo "fault matrix: $([ $matrix -eq 0 ] && echo PASS || echo FAIL)  soak: $([ $soak -eq 0 ] && echo PASS || echo FAIL)"

@@ -10,7 +10,7 @@
 #include "driver/CFocuser.h"
 #include "resources/resource.h"
 #include "server/Registration.h"
-#include "server/RuntimeThreads.h"
+#include "runtime/RuntimeThreads.h"
 
 // The C++ runtime is linked in statically and keeps an emergency buffer for
 // exceptions thrown when memory runs out (some 70 KiB, taken from the C

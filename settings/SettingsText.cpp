@@ -1,6 +1,6 @@
 #include "settings/SettingsText.h"
 
-#include "common/NumberText.h"
+#include "numbertext/NumberText.h"
 
 namespace settingstext {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "common/NumberText.h"
+#include "numbertext/NumberText.h"
 
 namespace {
 // Room for any 32-bit integer and for the plain form of any float.

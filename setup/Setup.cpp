@@ -2,10 +2,10 @@
 
 #include "resources/resource.h"
 
-Setup::Setup(HINSTANCE resources, ControllerLink* link, const DriverSettings& settings,
+Setup::Setup(HINSTANCE resources, ControllerLink* controller, const DriverSettings& settings,
              HWND parent)
     : DialogWindow(resources, IDD_SETUP, parent, kCaption),
-      m_link(link),
+      m_controller(controller),
       m_portIndex(settings.PortIndex),
       m_maxPosition(settings.MaxPosition),
       m_stepSize(settings.StepSize),
@@ -51,8 +51,8 @@ bool Setup::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& resul
 
 bool Setup::OnInitDialog() {
     if (!DialogWindow::OnInitDialog()) return false;
-    EnableWindow(m_zeroPositionButton, m_link != nullptr);
-    EnableWindow(m_findHomeButton, m_link != nullptr);
+    EnableWindow(m_zeroPositionButton, m_controller != nullptr);
+    EnableWindow(m_findHomeButton, m_controller != nullptr);
     return true;
 }
 
@@ -80,9 +80,9 @@ void Setup::OnFindHome() {
 }
 
 void Setup::SendAtStoredSpeed(bool (ControllerLink::*command)()) {
-    if (m_link == nullptr) return;
-    m_link->ApplySpeed(LoadSettings().Speed);
-    (m_link->*command)();
+    if (m_controller == nullptr) return;
+    m_controller->ApplySpeed(LoadSettings().Speed);
+    (m_controller->*command)();
 }
 
 bool Setup::Save() {

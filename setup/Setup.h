@@ -11,11 +11,11 @@
 
 class Setup : public DialogWindow {
 public:
-    // resources: the module that holds the dialog's template. link: the
-    // driver's link to the controller while it is linked, else nullptr; the
-    // command buttons are enabled only with one. settings: what the dialog
+    // resources: the module that holds the dialog's template. controller:
+    // the driver's controller while it is linked, else nullptr; the command
+    // buttons are enabled only with one. settings: what the dialog
     // shows first.
-    Setup(HINSTANCE resources, ControllerLink* link, const DriverSettings& settings,
+    Setup(HINSTANCE resources, ControllerLink* controller, const DriverSettings& settings,
           HWND parent = nullptr);
     ~Setup() override;
 
@@ -44,7 +44,7 @@ private:
     // command is sent whatever became of it, and neither outcome is shown.
     void SendAtStoredSpeed(bool (ControllerLink::*command)());
 
-    ControllerLink* const m_link;
+    ControllerLink* const m_controller;
     HWND m_zeroPositionButton = nullptr;
     HWND m_findHomeButton = nullptr;
     int32_t m_portIndex;

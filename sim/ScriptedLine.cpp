@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-class ScriptedLine::Port final : public Transport {
+class ScriptedLine::Port final : public Line {
 public:
     explicit Port(ScriptedLine& line) : m_line(line) {}
     ~Port() override { ++m_line.m_closes; }
@@ -68,7 +68,7 @@ void ScriptedLine::SetHeld(bool held) {
     for (const std::string& frame : waiting) Send(frame);
 }
 
-std::unique_ptr<Transport> ScriptedLine::Open() { return std::make_unique<Port>(*this); }
+std::unique_ptr<Line> ScriptedLine::Open() { return std::make_unique<Port>(*this); }
 
 std::vector<std::string> ScriptedLine::Commands() const {
     std::vector<std::string> commands;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "link/Transport.h"
+#include "link/Line.h"
 
 class ScriptedLine {
 public:
@@ -36,9 +36,9 @@ public:
     // line is released, when they go out.
     void SetHeld(bool held);
 
-    // A transport on this line, as if the port had just been opened. Lines
+    // An end of this line, as if the port had just been opened. Lines
     // opened one after another share the script and the record.
-    std::unique_ptr<Transport> Open();
+    std::unique_ptr<Line> Open();
 
     // "Purge", "Write 9", "Read 9": the calls in order, with their counts; a
     // write on a held line is "Write 9 held".
@@ -47,7 +47,7 @@ public:
     // first NUL).
     const std::vector<std::string>& Frames() const { return m_frames; }
     std::vector<std::string> Commands() const;
-    // How many transports have been closed (destroyed).
+    // How many of the ends Open gave have been closed (destroyed).
     size_t Closes() const { return m_closes; }
     void ClearRecord();
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/NumberText.h"
+#include "numbertext/NumberText.h"
 
 namespace tracetext {
 

@@ -26,21 +26,31 @@ std::string ReadFile(const std::wstring& path) {
     return text.str();
 }
 
+// This program's file name, as the trace names the program on each line.
+std::string ProgramName() {
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    const std::string whole = path;
+    const size_t slash = whole.find_last_of("\\/");
+    return slash == std::string::npos ? whole : whole.substr(slash + 1);
+}
+
 // The event of each line, after checking the stamp, program and process ID
 // in front of it.
 std::vector<std::string> Events(const std::string& text) {
+    const std::string name = ProgramName();
     const std::string program = "[" + std::to_string(GetCurrentProcessId()) + "] ";
     std::vector<std::string> events;
     size_t start = 0;
     for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
         const std::string line = text.substr(start, end - start);
-        // "2026-12-08 11:52:03.417 sim_line_tests.exe[1234] ..."
+        // "2026-12-08 11:52:03.417 trace_tests.exe[1234] ..."
         const bool stamped = line.size() > 24 && std::isdigit(static_cast<unsigned char>(line[0])) &&
                              line[4] == '-' && line[10] == ' ' && line[13] == ':' &&
                              line[19] == '.' && line[23] == ' ';
         const size_t at = line.find(program);
         EXPECT_TRUE(stamped && at != std::string::npos &&
-                    line.compare(24, at - 24, "sim_line_tests.exe") == 0)
+                    line.compare(24, at - 24, name) == 0)
             << line;
         if (at != std::string::npos) events.push_back(line.substr(at + program.size()));
     }

@@ -1,4 +1,4 @@
-#include "common/NumberText.h"
+#include "numbertext/NumberText.h"
 
 #include <gtest/gtest.h>
 

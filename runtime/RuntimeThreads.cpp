@@ -6,7 +6,7 @@
 // the DLL is freed, and a client that loads and frees the driver often enough
 // runs out of slots and is aborted. What these keep is given back by
 // ReleaseRuntimeThreads at unload. How the leak was found: docs/reliability.md.
-#include "server/RuntimeThreads.h"
+#include "runtime/RuntimeThreads.h"
 
 #include <windows.h>
 #include <errno.h>

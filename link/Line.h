@@ -4,9 +4,9 @@
 // the one the driver uses; tests and fuzzers script their own.
 #include <cstddef>
 
-class Transport {
+class Line {
 public:
-    virtual ~Transport() = default;
+    virtual ~Line() = default;
 
     // True only when the call succeeds and exactly count bytes moved.
     virtual bool Write(const void* bytes, size_t count) = 0;

@@ -1,7 +1,7 @@
 // The exact conversions against the C++ library's from_chars and to_chars,
 // which they replace in the DLL: same text, same value, same range reports.
 // The library stays the judge here, where its size does not matter.
-#include "common/ExactDecimal.h"
+#include "numbertext/ExactDecimal.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@ its centre with four diffraction spikes, and a scatter of faint stars. It is
 median cut from the drawing itself, so the sky's shading keeps its
 smoothness), which is what the dialog's picture control expects. Run it again after changing the drawing; the output is deterministic.
 
-    scripts/make-emblem.py [output.bmp]
+    resources/make-emblem.py [output.bmp]
 """
 import math
 import struct

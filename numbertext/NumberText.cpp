@@ -1,10 +1,10 @@
-#include "common/NumberText.h"
+#include "numbertext/NumberText.h"
 
 #include <cfloat>
 #include <charconv>
 #include <cmath>
 
-#include "common/ExactDecimal.h"
+#include "numbertext/ExactDecimal.h"
 
 namespace numbertext {
 namespace {

@@ -1,4 +1,4 @@
-#include "common/ExactDecimal.h"
+#include "numbertext/ExactDecimal.h"
 
 #include <cstdint>
 #include <cstring>
