@@ -1,4 +1,5 @@
-// Shows the installer test what an installation left that reg.exe cannot:
+// Shows the installer test what an installation left that reg.exe cannot,
+// and makes what a user or an earlier version may have left for the next one:
 //
 //   inspect-install rights KEY      the DACL of HKLM\KEY (32-bit view), one
 //                                   entry a line: "allow|deny|other SID MASK FLAGS"

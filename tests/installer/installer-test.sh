@@ -268,7 +268,7 @@ uninstall() {  # what [switches...]
 
 # What every uninstall leaves: no registration, no Chooser entry, no Start-menu
 # entry, no uninstall entry, a driver that cannot be created.
-expect_uninstalled() {  # what
+expect_uninstalled() {  # what [kept: the profile key stays for a foreign subkey]
   expect_no_key "$1: class registration removed" 64 "HKLM\\Software\\Classes\\CLSID\\$clsid"
   expect_no_key "$1: ProgID removed" 64 'HKCR\Tavrilen.Focuser'
   expect_no_key "$1: versioned ProgID removed" 64 'HKCR\Tavrilen.Focuser.1'
