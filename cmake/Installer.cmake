@@ -6,6 +6,13 @@
 # test runs under 64-bit Wine, since the shipped one needs a machine that can
 # run 32-bit Windows code. Both land in installer/ in the build folder.
 
+# What the Start-menu trace entries run (installer/FocuserTrace.cpp), stripped:
+# the 32-bit one goes into the shipped installer, from the 32-bit build.
+add_executable(FocuserTrace installer/FocuserTrace.cpp)
+target_include_directories(FocuserTrace PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(FocuserTrace PRIVATE ${FOCUSER_WARNINGS})
+target_link_options(FocuserTrace PRIVATE ${FOCUSER_STATIC_RUNTIME} -municode -mwindows -s)
+
 # The installer test's stand-in for a running program that has the driver
 # loaded, and its look at the profile key's rights and the Start-menu entries;
 # built by both builds, since a 32-bit Windows needs the 32-bit ones.
@@ -51,6 +58,7 @@ add_custom_command(
   COMMENT "pandoc: docs/user-guide.md as a web page"
   VERBATIM)
 get_filename_component(FOCUSER_WIN32_DIR "${FOCUSER_DLL32}" DIRECTORY)
+set(trace_switch32_file "${FOCUSER_WIN32_DIR}/$<TARGET_FILE_NAME:FocuserTrace>")
 
 # Are the tests that run 32-bit code registered (cmake/WineTests.cmake)? If
 # not, the 64-bit test build installs the 32-bit DLL without registering it,
@@ -102,16 +110,16 @@ add_custom_command(
   OUTPUT ${FOCUSER_INSTALLER}
   COMMAND ${make_installer} ${FOCUSER_INSTALLER}
           -DDLL32=${FOCUSER_DLL32} -DDLL64=$<TARGET_FILE:focuser_dll> ${sim32_define}
-          -DUSER_GUIDE=${FOCUSER_USER_GUIDE}
-  DEPENDS ${installer_sources} focuser_dll ${FOCUSER_DLL32} ${sim32_file}
+          -DUSER_GUIDE=${FOCUSER_USER_GUIDE} -DTRACE_SWITCH=${trace_switch32_file}
+  DEPENDS ${installer_sources} focuser_dll ${FOCUSER_DLL32} ${sim32_file} ${trace_switch32_file}
   COMMENT "makensis: TavrilenFocuserSetup.exe (32-bit, shipped)"
   VERBATIM)
 add_custom_command(
   OUTPUT ${FOCUSER_INSTALLER_X64_TEST}
   COMMAND ${make_installer} ${FOCUSER_INSTALLER_X64_TEST} -DTARGET_AMD64 ${skip_dll32_registration}
           -DDLL32=${FOCUSER_DLL32} -DDLL64=$<TARGET_FILE:focuser_dll> ${sim64_define}
-          -DUSER_GUIDE=${FOCUSER_USER_GUIDE}
-  DEPENDS ${installer_sources} focuser_dll ${FOCUSER_DLL32} ${sim64_file}
+          -DUSER_GUIDE=${FOCUSER_USER_GUIDE} -DTRACE_SWITCH=$<TARGET_FILE:FocuserTrace>
+  DEPENDS ${installer_sources} focuser_dll ${FOCUSER_DLL32} ${sim64_file} FocuserTrace
   COMMENT "makensis: TavrilenFocuserSetup-x64-test.exe (for the installer test)"
   VERBATIM)
 add_custom_target(installer ALL DEPENDS ${FOCUSER_INSTALLER} ${FOCUSER_INSTALLER_X64_TEST})
@@ -123,7 +131,7 @@ endif()
 # The shipped installer, as far as it can be checked without running it.
 add_test(NAME installer_x86_contents
          COMMAND ${CMAKE_SOURCE_DIR}/tests/installer/check-installer.sh ${FOCUSER_INSTALLER} x86
-                 TavrilenFocuser.dll TavrilenFocuser64.dll ${sim_name} "User Guide.html")
+                 TavrilenFocuser.dll TavrilenFocuser64.dll ${sim_name} "User Guide.html" FocuserTrace.exe)
 
 # Install, use and uninstall, in a prefix of the test's own.
 # HELPERS is the folder of hold_driver and inspect_install of the machine's kind.

@@ -7,20 +7,21 @@
 ; entry; it offers to keep the focuser settings for a later installation.
 ;
 ; The driver's profile key, where it keeps its settings, is opened to ordinary
-; users (BUILTIN\Users get full control of that key, as the platform gives
-; them of its own profile tree), so
+; users (BUILTIN\Users may read it, set its values and create subkeys, which is
+; all the driver asks for; that key only, nothing inherited by subkeys), so
 ; that its setup dialog saves without elevation. If that step fails, the
 ; installation still completes (the driver then reads its settings read-only,
 ; and only a program run as administrator can change them); the details list
 ; says why, and a silent install ends with exit code 5. The Start menu gets
 ; entries that turn the driver's trace log on and off (the "Trace" value in
-; the profile key, set with the system's reg.exe) and open the log folder.
+; the profile key, set by FocuserTrace.exe) and open the log folder.
 ;
-;   makensis -DOUTFILE=... -DDLL32=... -DDLL64=... [-DSIM=...] [-DUSER_GUIDE=...]
+;   makensis -DOUTFILE=... -DDLL32=... -DDLL64=... -DTRACE_SWITCH=... [-DSIM=...] [-DUSER_GUIDE=...]
 ;            [-DVERSION=1.2.3] [-DTARGET_AMD64 [-DSKIP_DLL32_REGISTRATION]]
 ;            TavrilenFocuser.nsi
 ;
-; USER_GUIDE is the guide as an HTML page. VERSION defaults to the 32-bit
+; TRACE_SWITCH is FocuserTrace.exe of the installer's kind. USER_GUIDE is the
+; guide as an HTML page. VERSION defaults to the 32-bit
 ; DLL's own. TARGET_AMD64 builds the same installer as a 64-bit program, so
 ; that it can be exercised where only 64-bit Windows programs run.
 ; SKIP_DLL32_REGISTRATION (64-bit build only) installs the 32-bit DLL without
@@ -30,6 +31,8 @@
 ;   setup /S                      silent install
 ;   Uninstall.exe /S              silent uninstall; removes the settings too
 ;   Uninstall.exe /S /KEEPSETTINGS  silent uninstall that keeps the settings
+;   Uninstall.exe /S /LOG=FILE    also appends the uninstaller's own notes
+;                                 (what it left and why) to FILE
 ; Exit codes:
 ;   0    done
 ;   1    cancelled by the user
@@ -49,6 +52,9 @@
 !endif
 !ifndef DLL64
   !error "DLL64 must be defined"
+!endif
+!ifndef TRACE_SWITCH
+  !error "TRACE_SWITCH must be defined"
 !endif
 !ifndef VERSION
   ; The version the DLL carries in its version resource.
@@ -81,6 +87,7 @@ RequestExecutionLevel admin
 !define DLL32_NAME "TavrilenFocuser.dll"
 !define DLL64_NAME "TavrilenFocuser64.dll"
 !define SIM_NAME "FocuserSim.exe"
+!define TRACE_SWITCH_NAME "FocuserTrace.exe"
 !define USER_GUIDE_NAME "User Guide.html"
 !define UNINSTALLER_NAME "Uninstall.exe"
 ; The driver's profile: the ASCOM Chooser lists the subkeys of "Focuser Drivers"
@@ -118,17 +125,26 @@ RequestExecutionLevel admin
 ; for 64-bit code), KEY_READ | KEY_WRITE | KEY_WOW64_32KEY.
 !define HKLM_HANDLE -2147483646
 !define PROFILE_KEY_ACCESS 0x2021F
+; DELETE | KEY_QUERY_VALUE | KEY_WOW64_32KEY, with REG_OPTION_OPEN_LINK: to
+; look at the key itself, should it be a registry link, and remove it.
+!define PROFILE_LINK_ACCESS 0x10201
+!define REG_OPTION_OPEN_LINK 8
+!define REG_LINK 6
 ; READ_CONTROL | WRITE_DAC | KEY_WOW64_32KEY: to change the key's rights.
 !define PROFILE_KEY_DAC_ACCESS 0x60200
 ; BUILTIN\Users, the same SID in every language of Windows, and what it gets:
-; KEY_ALL_ACCESS, as the platform gives them on its own profile tree, so that
-; whatever tool a user changes the key with gets the rights it asks for.
+; KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE, exactly what the driver asks
+; for when it opens the key. Not WRITE_DAC, WRITE_OWNER, DELETE or
+; KEY_CREATE_LINK: with those one user could lock every other user out of the
+; settings, or plant a registry link for elevated code to follow.
 !define USERS_SID "S-1-5-32-545"
-!define USERS_ACCESS 0xF003F
+!define USERS_ACCESS 0x2001F
 !define SE_REGISTRY_KEY 4
 !define DACL_SECURITY_INFORMATION 4
+; SE_DACL_PROTECTED | SE_DACL_AUTO_INHERITED
+!define SE_DACL_PROTECTED_OR_AUTO_INHERITED 0x1400
 !define SET_ACCESS 2
-!define CONTAINER_INHERIT_ACE 2
+!define NO_INHERITANCE 0
 !define TRUSTEE_IS_SID 0
 !define TRUSTEE_IS_WELL_KNOWN_GROUP 5
 
@@ -203,6 +219,8 @@ AllowSkipFiles off
 Var Install64
 ; 1 when the uninstaller keeps the focuser settings.
 Var KeepSettings
+; The file named by the uninstaller's /LOG=, or "".
+Var UninstallLog
 ; The files found in use, one to a line.
 Var FilesInUse
 
@@ -235,11 +253,10 @@ Var FilesInUse
   ${EndIf}
 !macroend
 
-; A Start-menu entry that sets the driver's "Trace" value to DATA with the
-; system's reg.exe, in a minimised window.
-!macro TraceShortcut NAME DATA DESCRIPTION
-  CreateShortcut "$SMPROGRAMS\${START_MENU_FOLDER}\${NAME}" "$WINDIR\System32\reg.exe" \
-    'add "HKLM\${PROFILE_KEY}" /v Trace /t REG_SZ /d ${DATA} /f /reg:32' "" "" SW_SHOWMINIMIZED "" "${DESCRIPTION}"
+; A Start-menu entry that switches the driver's trace log on or off (SWITCH).
+!macro TraceShortcut NAME SWITCH DESCRIPTION
+  CreateShortcut "$SMPROGRAMS\${START_MENU_FOLDER}\${NAME}" "$INSTDIR\${TRACE_SWITCH_NAME}" \
+    "${SWITCH}" "" "" SW_SHOWNORMAL "" "${DESCRIPTION}"
 !macroend
 
 ; Before any file is replaced: while a program holds the driver, the user is
@@ -292,11 +309,43 @@ FunctionEnd
 !insertmacro DefineCopyNamedValues ""
 !insertmacro DefineCopyNamedValues "un."
 
-; Lets ordinary users change the driver's settings, as the platform lets them
-; change its own profile: an allow entry for BUILTIN\Users on the profile key,
-; inherited by its subkeys. The system merges it into the key's DACL, so the
-; key keeps every other entry it has and inherits; SET_ACCESS replaces an
-; entry that Users already have on the key, so a reinstall adds no second one.
+; Removes the profile key where it is a registry link rather than a key: a user
+; with every right on the platform's profile tree could put one in its place,
+; and all that follows would then act, with administrator rights, on the key
+; it points at. Only the link goes, never what it points at. Leaves $0 = 0
+; when the key is no link (or missing), 1 when a link was removed, 2 when one
+; could not be, with its status in $1.
+!macro DefineDropProfileLink PREFIX
+Function ${PREFIX}DropProfileLink
+  StrCpy $0 0
+  System::Call 'advapi32::RegOpenKeyExW(p ${HKLM_HANDLE}, w "${PROFILE_KEY}", i ${REG_OPTION_OPEN_LINK}, i ${PROFILE_LINK_ACCESS}, *p .r2) i .r1'
+  ${If} $1 = 0
+    System::Call 'advapi32::RegQueryValueExW(p r2, w "SymbolicLinkValue", p 0, *i .r3, p 0, p 0) i .r1'
+    ${If} $1 = 0
+    ${AndIf} $3 = ${REG_LINK}
+      System::Call 'ntdll::NtDeleteKey(p r2) i .r1'
+      ${If} $1 = 0
+        StrCpy $0 1
+      ${Else}
+        IntFmt $1 "0x%08X" $1
+        StrCpy $0 2
+      ${EndIf}
+    ${EndIf}
+    System::Call 'advapi32::RegCloseKey(p r2)'
+  ${EndIf}
+FunctionEnd
+!macroend
+!insertmacro DefineDropProfileLink ""
+!insertmacro DefineDropProfileLink "un."
+
+; Lets ordinary users change the driver's settings: an allow entry for
+; BUILTIN\Users on the profile key alone, inherited by no subkey. The system
+; merges it into the key's DACL, so the key keeps every other entry it has and
+; inherits; SET_ACCESS replaces the entries of its own that Users already have
+; on the key (the full control that earlier versions gave them too), so a
+; reinstall leaves exactly one. The DACL is written to this key alone
+; (RegSetKeySecurity): SetSecurityInfo would carry the change down into
+; whatever subkeys a user made, opening each, a planted registry link too.
 ; Leaves $0 = 0 on success, otherwise the Windows error code, with the step
 ; that failed in $1.
 Function OpenSettingsToUsers
@@ -305,8 +354,11 @@ Function OpenSettingsToUsers
   StrCpy $5 0 ; the SID of Users
   StrCpy $6 0 ; the new entry
   StrCpy $7 0 ; the merged DACL
+  StrCpy $9 0 ; the descriptor that carries it to the key
   StrCpy $1 "opening the key to change its rights"
-  System::Call 'advapi32::RegOpenKeyExW(p ${HKLM_HANDLE}, w "${PROFILE_KEY}", i 0, i ${PROFILE_KEY_DAC_ACCESS}, *p .r2) i .r0'
+  ; Should a link have taken the key's place since, its own rights change,
+  ; not those of the key it points at.
+  System::Call 'advapi32::RegOpenKeyExW(p ${HKLM_HANDLE}, w "${PROFILE_KEY}", i ${REG_OPTION_OPEN_LINK}, i ${PROFILE_KEY_DAC_ACCESS}, *p .r2) i .r0'
   ${If} $0 = 0
     StrCpy $1 "reading the key's rights"
     System::Call 'advapi32::GetSecurityInfo(p r2, i ${SE_REGISTRY_KEY}, i ${DACL_SECURITY_INFORMATION}, p 0, p 0, *p .r3, p 0, *p .r4) i .r0'
@@ -323,16 +375,39 @@ Function OpenSettingsToUsers
     ; EXPLICIT_ACCESS_W with its TRUSTEE_W, laid out by hand: the System
     ; plug-in packs its fields, and 64-bit code aligns the pointers to 8.
     !ifdef TARGET_AMD64
-      System::Call '*(i ${USERS_ACCESS}, i ${SET_ACCESS}, i ${CONTAINER_INHERIT_ACE}, i 0, p 0, i 0, i ${TRUSTEE_IS_SID}, i ${TRUSTEE_IS_WELL_KNOWN_GROUP}, i 0, p r5) p .r6'
+      System::Call '*(i ${USERS_ACCESS}, i ${SET_ACCESS}, i ${NO_INHERITANCE}, i 0, p 0, i 0, i ${TRUSTEE_IS_SID}, i ${TRUSTEE_IS_WELL_KNOWN_GROUP}, i 0, p r5) p .r6'
     !else
-      System::Call '*(i ${USERS_ACCESS}, i ${SET_ACCESS}, i ${CONTAINER_INHERIT_ACE}, p 0, i 0, i ${TRUSTEE_IS_SID}, i ${TRUSTEE_IS_WELL_KNOWN_GROUP}, p r5) p .r6'
+      System::Call '*(i ${USERS_ACCESS}, i ${SET_ACCESS}, i ${NO_INHERITANCE}, p 0, i 0, i ${TRUSTEE_IS_SID}, i ${TRUSTEE_IS_WELL_KNOWN_GROUP}, p r5) p .r6'
     !endif
     StrCpy $1 "merging the entry for Users into the key's rights"
     System::Call 'advapi32::SetEntriesInAclW(i 1, p r6, p r3, *p .r7) i .r0'
   ${EndIf}
   ${If} $0 = 0
     StrCpy $1 "writing the key's rights"
-    System::Call 'advapi32::SetSecurityInfo(p r2, i ${SE_REGISTRY_KEY}, i ${DACL_SECURITY_INFORMATION}, p 0, p 0, p r7, p 0) i .r0'
+    ; An absolute descriptor fits in 40 bytes on 64-bit Windows. It keeps
+    ; whether the key's DACL was protected from inheritance and inherited
+    ; automatically, as it was.
+    System::Alloc 64
+    Pop $9
+    System::Call 'advapi32::InitializeSecurityDescriptor(p r9, i 1) i .r8'
+    ${If} $8 <> 0
+      System::Call 'advapi32::SetSecurityDescriptorDacl(p r9, i 1, p r7, i 0) i .r8'
+    ${EndIf}
+    ${If} $8 <> 0
+      System::Call 'advapi32::GetSecurityDescriptorControl(p r4, *i .R5, *i .R6) i .r8'
+    ${EndIf}
+    ${If} $8 <> 0
+      IntOp $R5 $R5 & ${SE_DACL_PROTECTED_OR_AUTO_INHERITED}
+      System::Call 'advapi32::SetSecurityDescriptorControl(p r9, i ${SE_DACL_PROTECTED_OR_AUTO_INHERITED}, i R5) i .r8'
+    ${EndIf}
+    ${If} $8 = 0
+      StrCpy $0 1336 ; ERROR_INVALID_SECURITY_DESCR
+    ${Else}
+      System::Call 'advapi32::RegSetKeySecurity(p r2, i ${DACL_SECURITY_INFORMATION}, p r9) i .r0'
+    ${EndIf}
+  ${EndIf}
+  ${If} $9 <> 0
+    System::Free $9
   ${EndIf}
   ${If} $7 <> 0
     System::Call 'kernel32::LocalFree(p r7)'
@@ -406,6 +481,83 @@ Function un.onInit
   ${IfNot} ${Errors}
     StrCpy $KeepSettings 1
   ${EndIf}
+  StrCpy $UninstallLog ""
+  ClearErrors
+  ${GetOptions} $0 "/LOG=" $1
+  ${IfNot} ${Errors}
+    StrCpy $UninstallLog $1
+  ${EndIf}
+FunctionEnd
+
+; A line for the details list, which a silent uninstall shows nobody, so it
+; goes to the /LOG= file too.
+!macro UninstallNote TEXT
+  DetailPrint "${TEXT}"
+  Push "${TEXT}"
+  Call un.AppendToLog
+!macroend
+
+Function un.AppendToLog
+  Exch $0
+  Push $1
+  Push $2
+  ${If} $UninstallLog != ""
+    ClearErrors
+    FileOpen $1 $UninstallLog a
+    ${IfNot} ${Errors}
+      FileSeek $1 0 END $2
+      ${If} $2 = 0
+        FileWriteWord $1 0xFEFF ; a new file: the mark of UTF-16LE text
+      ${EndIf}
+      FileWriteUTF16LE $1 "$0$\r$\n"
+      FileClose $1
+    ${EndIf}
+  ${EndIf}
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; The profile key is the driver's entry in the Chooser: its name (the default
+; value) goes, so that no program offers a driver that is gone, and so do the
+; driver's own values and then the key. Only the key itself: whatever a user
+; made below it stays, and the key with it. Users may create subkeys there,
+; and the platform may give them every right on its profile tree, so one of
+; them may be a registry link to another machine-wide key, which deleting the
+; key's tree would follow.
+Function un.RemoveProfile
+  DeleteRegValue HKLM "${PROFILE_KEY}" ""
+  DeleteRegValue HKLM "${PROFILE_KEY}" "COM"
+  DeleteRegValue HKLM "${PROFILE_KEY}" "MaxPosition"
+  DeleteRegValue HKLM "${PROFILE_KEY}" "StepSize"
+  DeleteRegValue HKLM "${PROFILE_KEY}" "Speed"
+  DeleteRegValue HKLM "${PROFILE_KEY}" "Trace"
+  ClearErrors
+  DeleteRegKey /ifnosubkeys HKLM "${PROFILE_KEY}"
+  ${IfNot} ${Errors}
+    Return
+  ${EndIf}
+  ; The subkeys' names alone: reading them opens none of the subkeys.
+  StrCpy $1 ""
+  StrCpy $2 0
+  ${Do}
+    ClearErrors
+    EnumRegKey $0 HKLM "${PROFILE_KEY}" $2
+    ${If} ${Errors}
+    ${OrIf} $0 == ""
+      ${Break}
+    ${EndIf}
+    ${If} $2 > 0
+      StrCpy $1 "$1, "
+    ${EndIf}
+    StrCpy $1 "$1$\"$0$\""
+    IntOp $2 $2 + 1
+  ${Loop}
+  ${If} $2 > 0
+    !insertmacro UninstallNote "Left HKLM\${PROFILE_KEY} (32-bit view) in place without the driver's values: it holds subkeys that the driver did not make ($1); an administrator may check them and remove the key"
+  ${ElseIfNot} ${Errors}
+    !insertmacro UninstallNote "Could not remove HKLM\${PROFILE_KEY} (32-bit view)"
+  ${EndIf}
 FunctionEnd
 
 Section "Driver" SecDriver
@@ -419,6 +571,7 @@ Section "Driver" SecDriver
   !ifdef SIM
     File "/oname=${SIM_NAME}" "${SIM}"
   !endif
+  File "/oname=${TRACE_SWITCH_NAME}" "${TRACE_SWITCH}"
   !ifdef USER_GUIDE
     File "/oname=${USER_GUIDE_NAME}" "${USER_GUIDE}"
   !endif
@@ -448,17 +601,24 @@ Section "Driver" SecDriver
   !ifdef USER_GUIDE
     CreateShortcut "$SMPROGRAMS\${START_MENU_FOLDER}\Focuser User Guide.lnk" "$INSTDIR\${USER_GUIDE_NAME}"
   !endif
-  ; The trace switch needs no elevation, since users may write the profile
-  ; key (below). /reg:32 names the 32-bit view, where both builds of the driver
-  ; read it, whichever reg.exe the shell starts; 32-bit Windows accepts it too.
-  !insertmacro TraceShortcut "Focuser Trace On.lnk" 1 "Turns on the focuser driver's trace log"
-  !insertmacro TraceShortcut "Focuser Trace Off.lnk" 0 "Turns off the focuser driver's trace log"
+  ; The trace switch needs no elevation, since users may set values in the
+  ; profile key (below).
+  !insertmacro TraceShortcut "Focuser Trace On.lnk" on "Turns on the focuser driver's trace log"
+  !insertmacro TraceShortcut "Focuser Trace Off.lnk" off "Turns off the focuser driver's trace log"
   ; The log folders ("Logs YYYY-MM-DD") are in each user's own Documents.
   CreateShortcut "$SMPROGRAMS\${START_MENU_FOLDER}\Focuser Trace Logs.lnk" "$WINDIR\explorer.exe" \
     "shell:Personal\ASCOM" "" "" SW_SHOWNORMAL "" "Opens the folder of the focuser driver's trace logs"
 
-  ; Settings that an earlier uninstall kept come back into the profile.
   SetRegView 32
+  Call DropProfileLink
+  ${If} $0 = 1
+    DetailPrint "Removed a registry link that stood in place of HKLM\${PROFILE_KEY}; what it pointed at is untouched"
+  ${ElseIf} $0 = 2
+    MessageBox MB_ICONSTOP|MB_OK "HKLM\${PROFILE_KEY} is a registry link to another key, not the driver's own key, and it could not be removed (status $1)." /SD IDOK
+    SetErrorLevel ${EXIT_FAILED}
+    Abort "The profile key is a registry link"
+  ${EndIf}
+  ; Settings that an earlier uninstall kept come back into the profile.
   ClearErrors
   EnumRegValue $0 HKLM "${KEPT_SETTINGS_KEY}" 0
   ${IfNot} ${Errors}
@@ -513,18 +673,27 @@ Section "Uninstall"
     !insertmacro UnregisterDll "${REGSVR32_FOR_DLL32}" "$INSTDIR\${DLL32_NAME}"
   !endif
 
-  ; The profile key is the driver's entry in the Chooser: it goes, so that no
-  ; program offers a driver that is gone. Kept settings wait elsewhere.
+  ; Kept settings wait outside the Chooser's list.
   SetRegView 32
+  Call un.DropProfileLink
+  ${If} $0 = 1
+    !insertmacro UninstallNote "Removed a registry link that stood in place of HKLM\${PROFILE_KEY} (32-bit view); what it pointed at is untouched"
+  ${ElseIf} $0 = 2
+    !insertmacro UninstallNote "Left HKLM\${PROFILE_KEY} (32-bit view) alone: it is a registry link to another key, and it could not be removed (status $1)"
+  ${EndIf}
   DeleteRegKey HKLM "${KEPT_SETTINGS_KEY}"
-  ${If} $KeepSettings = 1
+  ${If} $0 = 2
+    ; Nothing of the key it points at is the driver's.
+  ${ElseIf} $KeepSettings = 1
     StrCpy $R0 "${PROFILE_KEY}"
     StrCpy $R1 "${KEPT_SETTINGS_KEY}"
     Call un.CopyNamedValues
     DetailPrint "Focuser settings kept in HKLM\${KEPT_SETTINGS_KEY}"
   ${EndIf}
   DeleteRegKey /ifempty HKLM "${KEPT_SETTINGS_PARENT}"
-  DeleteRegKey HKLM "${PROFILE_KEY}"
+  ${If} $0 <> 2
+    Call un.RemoveProfile
+  ${EndIf}
   !insertmacro OwnRegView
 
   SetShellVarContext all
@@ -538,6 +707,7 @@ Section "Uninstall"
   Delete /REBOOTOK "$INSTDIR\${DLL64_NAME}"
   Delete /REBOOTOK "$INSTDIR\${DLL32_NAME}"
   Delete /REBOOTOK "$INSTDIR\${SIM_NAME}"
+  Delete "$INSTDIR\${TRACE_SWITCH_NAME}"
   Delete "$INSTDIR\${USER_GUIDE_NAME}"
   Delete "$INSTDIR\${UNINSTALLER_NAME}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

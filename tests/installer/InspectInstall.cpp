@@ -1,4 +1,5 @@
-// Shows the installer test what an installation left that reg.exe cannot:
+// Shows the installer test what an installation left that reg.exe cannot,
+// and makes what a user or an earlier version may have left for the next one:
 //
 //   inspect-install rights KEY      the DACL of HKLM\KEY (32-bit view), one
 //                                   entry a line: "allow|deny|other SID MASK FLAGS"
@@ -8,6 +9,12 @@
 //                                   the test takes it from the file itself)
 //   inspect-install run LNK         runs the shortcut's command line as the
 //                                   shell would start it; exits with its code
+//   inspect-install users KEY MASK  makes the Users group's own entry on HKLM\KEY
+//                                   (32-bit view) allow MASK to the key and its
+//                                   subkeys, as earlier installers did
+//   inspect-install link KEY TARGET creates HKLM\KEY (32-bit view) as a registry
+//                                   link to TARGET, a native path such as
+//                                   \Registry\Machine\Software\X
 //
 // Exit code 0 on success, 1 when the thing cannot be read or run, 2 on a bad
 // command line.
@@ -69,6 +76,64 @@ int PrintRights(const wchar_t* key_path) {
     return 0;
 }
 
+int GrantUsers(const wchar_t* key_path, ACCESS_MASK mask) {
+    HKEY key;
+    LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_path, 0, READ_CONTROL | WRITE_DAC | KEY_WOW64_32KEY, &key);
+    if (result != ERROR_SUCCESS) {
+        std::printf("cannot open the key: error %ld\n", result);
+        return 1;
+    }
+    PACL dacl = nullptr;
+    PACL merged = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PSID users = nullptr;
+    result = GetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                             &descriptor);
+    if (result == ERROR_SUCCESS && !ConvertStringSidToSidW(L"S-1-5-32-545", &users)) {
+        result = static_cast<LONG>(GetLastError());
+    }
+    if (result == ERROR_SUCCESS) {
+        EXPLICIT_ACCESS_W entry = {};
+        entry.grfAccessPermissions = mask;
+        entry.grfAccessMode = SET_ACCESS;
+        entry.grfInheritance = CONTAINER_INHERIT_ACE;
+        entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+        entry.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+        entry.Trustee.ptstrName = static_cast<LPWSTR>(users);
+        result = SetEntriesInAclW(1, &entry, dacl, &merged);
+    }
+    if (result == ERROR_SUCCESS) {
+        result = SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, merged, nullptr);
+    }
+    if (result != ERROR_SUCCESS) {
+        std::printf("cannot change the key's DACL: error %ld\n", result);
+    }
+    LocalFree(merged);
+    LocalFree(users);
+    LocalFree(descriptor);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS ? 0 : 1;
+}
+
+int CreateLink(const wchar_t* key_path, const wchar_t* target) {
+    HKEY key;
+    LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, key_path, 0, nullptr, REG_OPTION_CREATE_LINK,
+                                  KEY_ALL_ACCESS | KEY_CREATE_LINK | KEY_WOW64_32KEY, nullptr, &key, nullptr);
+    if (result != ERROR_SUCCESS) {
+        std::printf("cannot create the link key: error %ld\n", result);
+        return 1;
+    }
+    // The target's path without its terminating zero, as the system stores it.
+    result = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target),
+                            static_cast<DWORD>(std::wcslen(target) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS) {
+        std::printf("cannot point the link at its target: error %ld\n", result);
+        return 1;
+    }
+    return 0;
+}
+
 struct Shortcut {
     wchar_t target[MAX_PATH] = {};
     wchar_t arguments[1024] = {};
@@ -120,8 +185,15 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 3 && std::wcscmp(argv[1], L"rights") == 0) {
         return PrintRights(argv[2]);
     }
+    if (argc == 4 && std::wcscmp(argv[1], L"users") == 0) {
+        return GrantUsers(argv[2], static_cast<ACCESS_MASK>(std::wcstoul(argv[3], nullptr, 0)));
+    }
+    if (argc == 4 && std::wcscmp(argv[1], L"link") == 0) {
+        return CreateLink(argv[2], argv[3]);
+    }
     if (argc != 3 || (std::wcscmp(argv[1], L"shortcut") != 0 && std::wcscmp(argv[1], L"run") != 0)) {
-        std::fprintf(stderr, "usage: inspect-install rights KEY | shortcut LNK | run LNK\n");
+        std::fprintf(stderr,
+                     "usage: inspect-install rights KEY | shortcut LNK | run LNK | users KEY MASK | link KEY TARGET\n");
         return 2;
     }
     CoInitialize(nullptr);

@@ -20,8 +20,11 @@
 # first install once the platform is there; the driver created by ProgID from a
 # script; a setting changed; the trace switched on and off from the Start menu;
 # an install refused while a program holds the driver; a second install over
-# the first; an uninstall that keeps the settings, which the next install
-# brings back; an uninstall that removes everything. Exit codes as installer/TavrilenFocuser.nsi documents them.
+# the first, which also takes back the full control earlier versions gave
+# users; an uninstall that keeps the settings, which the next install brings
+# back; an uninstall that removes everything but a registry link that a user
+# planted below the profile key, and what it points at. Exit codes as
+# installer/TavrilenFocuser.nsi documents them.
 set -u
 
 usage() {
@@ -79,6 +82,10 @@ libid='{A71D2C94-6B3E-4E05-92F7-1D84B3C65E20}'
 profile='HKLM\Software\ASCOM\Focuser Drivers\Tavrilen.Focuser'
 users_sid=S-1-5-32-545
 admins_sid=S-1-5-32-544
+system_sid=S-1-5-18
+# Another driver's profile key, made as the platform makes them: what the
+# administrators' and SYSTEM's entries on ours are compared with.
+sibling_profile='Software\ASCOM\Focuser Drivers\Other.Focuser'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\TavrilenFocuser'
 kept_settings='HKLM\Software\Tavrilen\Focuser settings'
 chooser='HKLM\Software\Classes\ASCOM.Utilities.Chooser\CLSID'
@@ -261,7 +268,7 @@ uninstall() {  # what [switches...]
 
 # What every uninstall leaves: no registration, no Chooser entry, no Start-menu
 # entry, no uninstall entry, a driver that cannot be created.
-expect_uninstalled() {  # what
+expect_uninstalled() {  # what [kept: the profile key stays for a foreign subkey]
   expect_no_key "$1: class registration removed" 64 "HKLM\\Software\\Classes\\CLSID\\$clsid"
   expect_no_key "$1: ProgID removed" 64 'HKCR\Tavrilen.Focuser'
   expect_no_key "$1: versioned ProgID removed" 64 'HKCR\Tavrilen.Focuser.1'
@@ -271,7 +278,18 @@ expect_uninstalled() {  # what
     expect_no_key "$1: 32-bit type library removed" 32 "HKCR\\TypeLib\\$libid\\1.0\\0\\win32"
   fi
   expect_no_key "$1: uninstall entry removed" "$view" "$uninstall_key"
-  expect_no_key "$1: Chooser entry (profile key) removed" 32 "$profile"
+  if [ "${2:-}" = kept ]; then
+    # Kept for a subkey the driver did not make, without the driver's values.
+    if key_exists 32 "$profile"; then
+      tr -d '\r' <"$out" | grep -q -E '^ +(COM|MaxPosition|StepSize|Speed|Trace) |REG_SZ +Tavrilen$' &&
+        fail "$1: the kept profile key still has the driver's values: $(tr -d '\r' <"$out" | tr '\n' ';')" ||
+        pass "$1: the profile key kept, without the driver's values"
+    else
+      fail "$1: the profile key is gone, with the subkey it held"
+    fi
+  else
+    expect_no_key "$1: Chooser entry (profile key) removed" 32 "$profile"
+  fi
   [ -e "$start_menu" ] && fail "$1: Start-menu folder still there" || pass "$1: Start-menu folder removed"
 
   mapfile -t lines < <(script_lines)
@@ -282,30 +300,56 @@ expect_uninstalled() {  # what
   fi
 }
 
-# The profile key gives ordinary users full control,
-# on the key itself and inherited by its subkeys, through one entry of its own
-# (a reinstall adds no second one), and keeps the entries it had.
+# The entries of a DACL (as the inspector prints it) for the administrators
+# and SYSTEM, sorted.
+privileged_entries() {
+  awk -v a="$admins_sid" -v s="$system_sid" '$2 == a || $2 == s' | sort
+}
+
+# Ordinary users get exactly what the driver asks for on the profile key
+# (KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE) through one entry of the
+# key's own, inherited by no subkey; a reinstall adds no second one. The
+# administrators and SYSTEM keep what the platform gives a profile key.
 expect_users_may_change_settings() {
   if ! run 60 "$inspector" rights "${profile#HKLM\\}"; then
     fail "cannot read the profile key's rights: $(tr -d '\r' <"$out")"
     return
   fi
-  local kind sid mask flags users=0 users_ok=0 admins_ok=0
+  local rights kind sid mask flags own=()
+  rights=$(tr -d '\r' <"$out")
   while read -r kind sid mask flags; do
-    [ "$kind" = allow ] || continue
-    if [ "$sid" = "$users_sid" ] && (( (mask & 0x6) != 0 )); then
-      users=$((users + 1))
-      # KEY_ALL_ACCESS; container-inherit, not inherit-only.
-      (( (mask & 0xf003f) == 0xf003f && (flags & 0xa) == 0x2 )) && users_ok=$((users_ok + 1))
-    elif [ "$sid" = "$admins_sid" ] && (( (mask & 0xf003f) == 0xf003f )); then
-      admins_ok=1
-    fi
-  done < <(tr -d '\r' <"$out")
-  if [ "$users" -eq 1 ] && [ "$users_ok" -eq 1 ] && [ "$admins_ok" -eq 1 ]; then
-    pass "ordinary users may change the settings; administrators keep full control"
+    # Entries inherited from the platform's tree are the platform's business.
+    [ "$sid" = "$users_sid" ] && (( (flags & 0x10) == 0 )) && own+=("$kind $mask $flags")
+  done <<<"$rights"
+  expect_eq "the Users group's own entries on the profile key" "allow 0x2001f 0x0" "${own[*]}"
+  local ours theirs
+  ours=$(privileged_entries <<<"$rights")
+  if [ -n "$ours" ] && [ "$ours" = "$platform_entries" ]; then
+    pass "administrators and SYSTEM keep what the platform gives: $(tr '\n' ';' <<<"$ours")"
   else
-    fail "profile key's rights: $users write entries for Users ($users_ok as wanted), administrators' full control $admins_ok: $(tr -d '\r' <"$out" | tr '\n' ';')"
+    fail "administrators' and SYSTEM's entries: [$(tr '\n' ';' <<<"$ours")], another profile key has [$(tr '\n' ';' <<<"$platform_entries")]"
   fi
+}
+
+# plant_link KEY: makes HKLM\KEY (32-bit view) a registry link to $link_target.
+plant_link() {
+  local native='\Registry\Machine\Software\Wow6432Node\Tavrilen Link Target'
+  [ "$machine" = 32 ] && native='\Registry\Machine\Software\Tavrilen Link Target'
+  run 60 "$inspector" link "$1" "$native" || fatal "could not plant a registry link: $(tr -d '\r' <"$out")"
+  expect_value "the planted link leads to its target" 32 "HKLM\\$1" Precious yes
+}
+
+# The link's target holds what it held, and the rights it had.
+expect_link_target_untouched() {  # what
+  local values
+  if ! key_exists 32 "$link_target"; then
+    fail "$1: the link's target is gone"
+    return
+  fi
+  values=$(tr -d '\r' <"$out" | grep -E '^ +[^ ].* REG_' | sed -E 's/^ +//; s/ +REG_[A-Z_]+ +/=/' | tr '\n' ' ')
+  expect_eq "$1: the link's target keeps its values, and no more" "Precious=yes " "$values"
+  run 60 "$inspector" rights "${link_target#HKLM\\}" || fail "$1: cannot read the link's target's rights"
+  expect_eq "$1: the link's target keeps its rights" "$link_target_rights" "$(tr -d '\r' <"$out" | tr '\n' ';')"
 }
 
 trace_entries=("Focuser Trace On.lnk" "Focuser Trace Off.lnk" "Focuser Trace Logs.lnk")
@@ -320,18 +364,17 @@ read_shortcut() {  # NAME
   { read -r target; read -r arguments; } < <(tr -d '\r' <"$out")
 }
 
-# The trace entries: the system's reg.exe setting the switch in the 32-bit
-# view, in a minimised window, and the log folder in the user's Documents.
+# The trace entries: the driver's own switch, which asks only to set a value
+# (reg.exe may ask for more than users have), and the log folder in the
+# user's Documents.
 expect_trace_entries() {
-  local name data
-  for data in 1 0; do
-    [ "$data" = 1 ] && name=${trace_entries[0]} || name=${trace_entries[1]}
+  local name switch
+  for switch in on off; do
+    [ "$switch" = on ] && name=${trace_entries[0]} || name=${trace_entries[1]}
     read_shortcut "$name" || fail "$name: cannot read it: $(tr -d '\r' <"$out")"
-    expect_eq "$name: program" 'c:\windows\system32\reg.exe' "${target,,}"
-    expect_eq "$name: arguments" \
-      "add \"HKLM\\Software\\ASCOM\\Focuser Drivers\\Tavrilen.Focuser\" /v Trace /t REG_SZ /d $data /f /reg:32" \
-      "$arguments"
-    expect_eq "$name: minimised (SW_SHOWMINNOACTIVE)" 7 "$show"
+    expect_eq "$name: program" "${install_dir_win,,}\\focusertrace.exe" "${target,,}"
+    expect_eq "$name: arguments" "$switch" "$arguments"
+    expect_eq "$name: shown normally (a failure's message box)" 1 "$show"
   done
   name=${trace_entries[2]}
   read_shortcut "$name" || fail "$name: cannot read it: $(tr -d '\r' <"$out")"
@@ -422,11 +465,15 @@ install "install without the platform" 3
   pass "an install without the platform installs nothing"
 expect_no_key "no uninstall entry without the platform" "$view" "$uninstall_key"
 
-# The platform as programs see it: its Chooser's class registered by ProgID.
+# The platform as programs see it: its Chooser's class registered by ProgID,
+# and its profile with another driver in it.
 for v in 32 $([ "$machine" = 64 ] && echo 64); do
   run 60 reg add "$chooser" /ve /d '{8b4b4b4e-5a70-4e1a-9d5c-1f0e3c2a6b71}' /f "/reg:$v" ||
     fatal "could not register a stand-in Chooser (log: $out)"
 done
+run 60 reg add "HKLM\\$sibling_profile" /ve /d Other /f /reg:32 || fatal "could not make another profile key (log: $out)"
+run 60 "$inspector" rights "$sibling_profile" || fatal "cannot read another profile key's rights (log: $out)"
+platform_entries=$(tr -d '\r' <"$out" | privileged_entries)
 
 # --- First install ------------------------------------------------------------
 install "first install"
@@ -456,7 +503,7 @@ expect_trace_entries
 # The command line exactly as the shell starts it from each entry.
 for data in 1 0; do
   [ "$data" = 1 ] && name=${trace_entries[0]} || name=${trace_entries[1]}
-  run 60 "$inspector" run "Z:${start_menu//\//\\}\\$name" || fail "$name: reg.exe ends with $? (log: $out)"
+  run 60 "$inspector" run "Z:${start_menu//\//\\}\\$name" || fail "$name: the switch ends with $? (log: $out)"
   expect_value "$name: the trace switch in the 32-bit view" 32 "$profile" Trace "$data"
 done
 [ "$machine" = 64 ] && expect_no_key "the trace switch is not in the 64-bit view" 64 "$profile"
@@ -481,6 +528,9 @@ touch "$release"
 wait "$holder_pid" 2>/dev/null
 
 # --- An installation over the first one -------------------------------------------
+# As an earlier version left it: full control for users, inherited by subkeys.
+run 60 "$inspector" users "${profile#HKLM\\}" 0xf003f ||
+  fail "could not give users full control as earlier versions did: $(tr -d '\r' <"$out")"
 install "second install"
 expect_installed
 expect_value "settings kept by a second install" 32 "$profile" MaxPosition 12345
@@ -492,8 +542,17 @@ expect_uninstalled "uninstall keeping the settings"
 expect_value "settings kept outside the Chooser's list" 32 "$kept_settings" MaxPosition 12345
 expect_value "trace switch kept with the settings" 32 "$kept_settings" Trace 0
 
+# A registry link in place of the profile key, as a user with every right on
+# the platform's profile tree could make, to a machine-wide key with a value in
+# it: the install must put its own key there and leave that one alone.
+link_target='HKLM\Software\Tavrilen Link Target'
+run 60 reg add "$link_target" /v Precious /d yes /f /reg:32 || fatal "could not make the link's target (log: $out)"
+run 60 "$inspector" rights "${link_target#HKLM\\}" || fatal "cannot read the link's target's rights (log: $out)"
+link_target_rights=$(tr -d '\r' <"$out" | tr '\n' ';')
+plant_link "${profile#HKLM\\}"
 install "install after an uninstall that kept the settings"
 expect_installed
+expect_link_target_untouched "install over a planted link"
 expect_value "kept settings back in the profile" 32 "$profile" MaxPosition 12345
 expect_value "kept settings back in the profile" 32 "$profile" COM 4
 expect_value "kept trace switch back in the profile" 32 "$profile" Trace 0
@@ -501,10 +560,20 @@ expect_no_key "kept settings moved, not copied" 32 "$kept_settings"
 mapfile -t lines < <(script_lines)
 expect_eq "MaxStep from the settings brought back" "MaxStep=12345" "${lines[3]:-}"
 
-# --- Uninstall, removing everything ----------------------------------------------------
-uninstall "silent uninstall"
-expect_uninstalled "silent uninstall"
+# --- Uninstall, removing everything but a planted link ---------------------------------
+# A registry link below the profile key, to the same key as before.
+plant_link "${profile#HKLM\\}\\Planted"
+uninstall_log=$logs/uninstall-notes.log
+uninstall "silent uninstall" "/LOG=Z:${uninstall_log//\//\\}"
+expect_uninstalled "silent uninstall" kept
 expect_no_key "silent uninstall: settings removed" 32 "$kept_settings"
+expect_link_target_untouched "silent uninstall"
+notes=$(iconv -f UTF-16 -t UTF-8 "$uninstall_log" 2>/dev/null | tr -d '\r')
+if grep -q 'Left HKLM\\Software\\ASCOM\\Focuser Drivers\\Tavrilen.Focuser .*"Planted"' <<<"$notes"; then
+  pass "silent uninstall: its notes say why the profile key stays"
+else
+  fail "silent uninstall: its notes do not name the kept subkey: [$notes]"
+fi
 
 echo "installer-test: $failures failure(s)"
 [ "$failures" -eq 0 ]
