@@ -1,11 +1,11 @@
 #pragma once
 // The process's open handles, memory and thread-local and fiber-local slots,
 // as the soak, the fault matrix and the unload test compare them before and
-// after. Wine answers GetProcessHandleCount
-// with 0 and leaves PrivateUsage at 0, so both fall back to what it does
-// report: the handle values that are valid, and the page-file usage or working
-// set. The bytes allocated from the process's heaps are counted block by block:
-// a leaked buffer shows there even before its pages are touched.
+// after. Wine answers GetProcessHandleCount with 0 and leaves PrivateUsage at
+// 0, so both fall back to what it does report: the handle values that are
+// valid, and the page-file usage or working set. The bytes allocated from the
+// process's heaps are counted block by block: a leaked buffer shows there even
+// before its pages are touched.
 #include <windows.h>
 #include <psapi.h>
 
