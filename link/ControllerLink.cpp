@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 bool ControllerLink::Connect(std::unique_ptr<Line> line) {
     m_line = std::move(line);
@@ -65,20 +66,15 @@ bool ControllerLink::ReadTemperature(float& temperature) {
     return true;
 }
 
-bool ControllerLink::ReadStatus(bool& flag1, bool& flag2, bool& flag3, bool& flag4, bool& flag5) {
+bool ControllerLink::ReadStatus(ControllerStatus& status) {
     if (!SendCommand(protocol::kReadStatus)) return false;
-    flag1 = m_status[0];
-    flag2 = m_status[1];
-    flag3 = m_status[2];
-    flag4 = m_status[3];
-    flag5 = m_status[4];
+    std::copy(std::begin(m_status), std::end(m_status), std::begin(status.flags));
     return true;
 }
 
 bool ControllerLink::QueryMoving() {
-    bool flags[protocol::kStatusFlagCount] = {};
-    if (!ReadStatus(flags[0], flags[1], flags[2], flags[3], flags[4])) return false;
-    return flags[protocol::kMovingFlag];
+    ControllerStatus status;
+    return ReadStatus(status) && status.Moving();
 }
 
 bool ControllerLink::FindHome() { return SendCommand(protocol::kFindHome); }

@@ -9,6 +9,14 @@
 #include "link/ExchangeObserver.h"
 #include "link/Line.h"
 
+// The controller's five status flags, in the order its status reply carries
+// them.
+struct ControllerStatus {
+    bool flags[protocol::kStatusFlagCount] = {};
+
+    bool Moving() const { return flags[protocol::kMovingFlag]; }
+};
+
 class ControllerLink {
 public:
     ControllerLink() = default;
@@ -39,7 +47,7 @@ public:
     // failure.
     bool ReadPosition(int32_t& position);
     bool ReadTemperature(float& temperature);
-    bool ReadStatus(bool& flag1, bool& flag2, bool& flag3, bool& flag4, bool& flag5);
+    bool ReadStatus(ControllerStatus& status);
     // Flag 2 of a fresh status reply; false when there is no answer.
     bool QueryMoving();
     bool FindHome();

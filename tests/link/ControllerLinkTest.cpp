@@ -3,6 +3,7 @@
 // the same way on every run.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -17,12 +18,13 @@ TEST(ControllerLinkWithoutLine, EveryOperationFailsAndLeavesItsOutputsAlone) {
     ControllerLink link;
     int32_t position = -5;
     float temperature = -5.0f;
-    bool flags[5] = {true, true, true, true, true};
+    ControllerStatus status;
+    for (bool& flag : status.flags) flag = true;
     EXPECT_FALSE(link.IsConnected());
     EXPECT_FALSE(link.SendCommand("FG0000000"));
     EXPECT_FALSE(link.ReadPosition(position));
     EXPECT_FALSE(link.ReadTemperature(temperature));
-    EXPECT_FALSE(link.ReadStatus(flags[0], flags[1], flags[2], flags[3], flags[4]));
+    EXPECT_FALSE(link.ReadStatus(status));
     EXPECT_FALSE(link.QueryMoving());
     EXPECT_FALSE(link.FindHome());
     EXPECT_FALSE(link.ZeroPosition());
@@ -30,7 +32,7 @@ TEST(ControllerLinkWithoutLine, EveryOperationFailsAndLeavesItsOutputsAlone) {
     EXPECT_FALSE(link.MoveTo(1500));
     EXPECT_EQ(position, -5);
     EXPECT_EQ(temperature, -5.0f);
-    EXPECT_TRUE(flags[1]);
+    for (const bool flag : status.flags) EXPECT_TRUE(flag);
 }
 
 class ControllerLinkTest : public testing::Test {
@@ -141,9 +143,10 @@ TEST_F(ControllerLinkTest, ShortAndGarbledReplies) {
     int32_t position = 0;
     EXPECT_TRUE(link.ReadPosition(position)) << "decoded from what arrived";
     EXPECT_EQ(position, 12);
-    bool f[5] = {true, true, true, true, true};
-    EXPECT_TRUE(link.ReadStatus(f[0], f[1], f[2], f[3], f[4]));
-    EXPECT_EQ((std::vector<bool>{f[0], f[1], f[2], f[3], f[4]}),
+    ControllerStatus status;
+    for (bool& flag : status.flags) flag = true;
+    EXPECT_TRUE(link.ReadStatus(status));
+    EXPECT_EQ(std::vector<bool>(std::begin(status.flags), std::end(status.flags)),
               (std::vector<bool>{false, true, true, false, false}));
 
     line.Answer("FG0000000", {"xx"});
@@ -151,8 +154,8 @@ TEST_F(ControllerLinkTest, ShortAndGarbledReplies) {
     EXPECT_FALSE(link.ReadPosition(position));
     EXPECT_EQ(position, -1);
     line.Answer("FU0000000", {std::string("FU\0" "1111111", 9)});
-    EXPECT_TRUE(link.ReadStatus(f[0], f[1], f[2], f[3], f[4]));
-    EXPECT_FALSE(f[1]) << "nothing after a NUL is read";
+    EXPECT_TRUE(link.ReadStatus(status));
+    EXPECT_FALSE(status.Moving()) << "nothing after a NUL is read";
 }
 
 TEST_F(ControllerLinkTest, AReplyOfAnotherKindCountsAndWritesItsOwnState) {
