@@ -81,7 +81,7 @@ endif()
 # runtime needs the whole POSIX thread library, which defines the real ones.
 set(FOCUSER_RUNTIME_THREAD_PRIMITIVES pthread_once pthread_mutex_init pthread_mutex_destroy
   pthread_mutex_lock pthread_mutex_unlock pthread_key_create pthread_getspecific pthread_setspecific)
-focuser_wine_test(runtime_threads_tests tests/server/RuntimeThreadsTest.cpp server/RuntimeThreads.cpp)
+focuser_wine_test(runtime_threads_tests tests/runtime/RuntimeThreadsTest.cpp runtime/RuntimeThreads.cpp)
 foreach(name IN LISTS FOCUSER_RUNTIME_THREAD_PRIMITIVES)
   target_compile_definitions(runtime_threads_tests PRIVATE ${name}=own_${name})
 endforeach()

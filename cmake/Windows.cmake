@@ -54,11 +54,11 @@ target_link_options(focuser_dll PRIVATE ${FOCUSER_STATIC_RUNTIME}
   # when the DLL grows.
   -Wl,-Map,$<TARGET_FILE:focuser_dll>.map)
 
-# The runtime's thread primitives are server/RuntimeThreads.cpp's alone: a
+# The runtime's thread primitives are runtime/RuntimeThreads.cpp's alone: a
 # link that took the POSIX thread library, or a primitive from anywhere else,
 # fails the build (and the DLL is deleted again).
 add_custom_command(TARGET focuser_dll POST_BUILD
-  COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-dll-map.sh $<TARGET_FILE:focuser_dll>.map
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/fixtures/check-dll-map.sh $<TARGET_FILE:focuser_dll>.map
   VERBATIM)
 
 # The DLL the tests load and the installer packs is the stripped one; its

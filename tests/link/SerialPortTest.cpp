@@ -166,7 +166,8 @@ protected:
 
 TEST_F(SerialPortWireTest, AFrameGoesOutWholeAndAFullReplyIsReadWhole) {
     emulator.SetResponder(ControllerEmulator::Fixed({{"FG0000000", "FD0000042"}}));
-    port.Write("FG0000000", 9);  // the count Wine reports for it is not to be trusted
+    // The link takes a short count for a held line, so it must be exact.
+    EXPECT_TRUE(port.Write("FG0000000", 9));
     char reply[9] = {};
     EXPECT_EQ(port.Read(reply, sizeof reply), 9u);
     EXPECT_EQ(std::string(reply, 9), "FD0000042");
