@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -44,11 +45,13 @@ HKEY OpenSettingsKeyToLoad() {
 
 // Reads one value as text. Returns nullptr when it is missing or unreadable
 // (including data longer than the buffer). The extra byte keeps the text
-// terminated when the data fills the buffer without a terminating zero.
-const char* QueryText(HKEY key, const char* name, char (&buffer)[kValueBufferSize + 1]) {
+// terminated when the data fills the buffer without a terminating zero. The
+// value's type goes to *type when asked for.
+const char* QueryText(HKEY key, const char* name, char (&buffer)[kValueBufferSize + 1],
+                      DWORD* type = nullptr) {
     std::memset(buffer, 0, sizeof buffer);
     DWORD size = kValueBufferSize;
-    const LONG rc = RegQueryValueExA(key, name, nullptr, nullptr,
+    const LONG rc = RegQueryValueExA(key, name, nullptr, type,
                                      reinterpret_cast<BYTE*>(buffer), &size);
     return rc == ERROR_SUCCESS ? buffer : nullptr;
 }
@@ -100,18 +103,14 @@ bool SaveSettings(const DriverSettings& settings) {
 bool LoadTraceSwitch() {
     HKEY key = OpenSettingsKeyForReading();
     if (key == nullptr) return false;
-    char buffer[kValueBufferSize + 1] = {};
+    char buffer[kValueBufferSize + 1];
     DWORD type = REG_NONE;
-    DWORD size = kValueBufferSize;
-    const LONG rc = RegQueryValueExA(key, settingstext::kTraceName, nullptr, &type,
-                                     reinterpret_cast<BYTE*>(buffer), &size);
+    const char* text = QueryText(key, settingstext::kTraceName, buffer, &type);
     RegCloseKey(key);
-    if (rc != ERROR_SUCCESS) return false;
-    if (type == REG_DWORD || type == REG_QWORD) {
-        for (DWORD i = 0; i < size; ++i) {
-            if (buffer[i] != 0) return true;
-        }
-        return false;
+    if (text != nullptr && (type == REG_DWORD || type == REG_QWORD)) {
+        // The buffer was zeroed: the number's bytes, little-endian, are all it holds.
+        const unsigned char* bytes = reinterpret_cast<const unsigned char*>(buffer);
+        return std::any_of(bytes, bytes + sizeof(unsigned long long), [](unsigned char b) { return b != 0; });
     }
-    return settingstext::LoadTraceSwitch(buffer);
+    return settingstext::LoadTraceSwitch(text);
 }

@@ -154,13 +154,8 @@ void OverNullModem(IFocuser* focuser, ControllerEmulator& emulator, int count) {
     if (TraceLog::TodaysFile(traceFile)) DeleteFileW(traceFile);
     // The same with the day's folder unusable (a file stands in its place, as
     // a share gone offline would fail): a line is dropped, not waited for.
-    std::wstring folder = traceFile;
-    folder.resize(folder.rfind(L'\\'));
-    RemoveDirectoryW(folder.c_str());
-    HANDLE blocker = CreateFileW(folder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (blocker != INVALID_HANDLE_VALUE) {
-        CloseHandle(blocker);
+    const std::wstring folder = BlockTraceFolder();
+    if (!folder.empty()) {
         focuser->put_Link(VARIANT_TRUE);
         Row("Position, trace on, folder unusable", Time(count, [&] { c.Position(); }), 1,
             "(lines dropped; tried again every 5 s)");

@@ -4,6 +4,7 @@
 
 #include "com/ComObject.h"
 #include "driver/CFocuser.h"
+#include "trace/TraceLog.h"
 
 namespace {
 
@@ -51,4 +52,18 @@ double TimeoutScale() {
     const char* text = std::getenv("FOCUSER_TIMEOUT_SCALE");
     const double scale = text != nullptr ? std::atof(text) : 1.0;
     return scale >= 1.0 ? scale : 1.0;
+}
+
+std::wstring BlockTraceFolder() {
+    wchar_t file[TraceLog::kPathCapacity];
+    if (!TraceLog::TodaysFile(file)) return L"";
+    std::wstring folder = file;
+    folder.resize(folder.rfind(L'\\'));
+    DeleteFileW(file);
+    RemoveDirectoryW(folder.c_str());
+    HANDLE blocker = CreateFileW(folder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (blocker == INVALID_HANDLE_VALUE) return L"";
+    CloseHandle(blocker);
+    return folder;
 }

@@ -28,3 +28,8 @@ double NowMs();
 // a call may take is multiplied by it: the process around the call runs
 // slower, the line's own time-outs do not.
 double TimeoutScale();
+
+// Puts a file where today's trace folder goes, so that neither the folder nor
+// the trace file can be made, as on a share gone offline. Returns the folder's
+// path (DeleteFileW on it undoes this), or an empty string when it could not.
+std::wstring BlockTraceFolder();

@@ -13,34 +13,15 @@
 
 namespace processcounts {
 
-inline DWORD Handles() {
-    DWORD count = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0) return count;
-    // Handle values are multiples of 4; Wine hands out the lowest free ones,
-    // so past a long run of free values there are no more. Each probe is a
-    // round trip to Wine's server: in the emulated guest, all 16,384 took
-    // some 5 s.
-    DWORD flags = 0;
-    DWORD free = 0;
-    for (ULONG_PTR value = 4; value < 0x10000 && free < 1024; value += 4) {
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
-            ++count;
-            free = 0;
-        } else {
-            ++free;
-        }
-    }
-    return count;
-}
-
-// Handles on which GetCommState succeeds: the serial ports this process has open.
-// Under Wine (no handle count) the scan stops past a long run of free values,
-// as Handles() does: the fault matrix counts before and after every cell,
-// and in the emulated guest a full scan took seconds each time.
-inline DWORD SerialHandles() {
+// Calls visit for every open handle of the process. Handle values are
+// multiples of 4. Under Wine (which reports no handle count) the lowest free
+// values are handed out, so the scan stops past a long run of free ones: each
+// probe is a round trip to Wine's server, and in the emulated guest all 16,384
+// took some 5 s.
+template <class Visit>
+void ForEachHandle(Visit visit) {
     DWORD total = 0;
     const bool dense = !(GetProcessHandleCount(GetCurrentProcess(), &total) && total != 0);
-    DWORD count = 0;
     DWORD flags = 0;
     DWORD free = 0;
     for (ULONG_PTR value = 4; value < 0x10000 && !(dense && free >= 1024); value += 4) {
@@ -50,10 +31,25 @@ inline DWORD SerialHandles() {
             continue;
         }
         free = 0;
+        visit(handle);
+    }
+}
+
+inline DWORD Handles() {
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0) return count;
+    ForEachHandle([&](HANDLE) { ++count; });
+    return count;
+}
+
+// Handles on which GetCommState succeeds: the serial ports this process has open.
+inline DWORD SerialHandles() {
+    DWORD count = 0;
+    ForEachHandle([&](HANDLE handle) {
         DCB dcb = {};
         dcb.DCBlength = sizeof dcb;
         if (GetFileType(handle) == FILE_TYPE_CHAR && GetCommState(handle, &dcb)) ++count;
-    }
+    });
     return count;
 }
 

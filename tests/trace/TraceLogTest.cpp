@@ -155,12 +155,8 @@ HANDLE WINAPI CountingCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSEC
 TEST_F(TraceLogTest, AnUnusableFolderIsTriedOnceAndAgainOnlyAfterAPause) {
     // The day's folder is a file: neither the folder nor the trace file can be
     // made, as on a share that went offline.
-    const std::wstring folder = file.substr(0, file.rfind(L'\\'));
-    RemoveDirectoryW(folder.c_str());
-    HANDLE blocker = CreateFileW(folder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(blocker, INVALID_HANDLE_VALUE);
-    CloseHandle(blocker);
+    const std::wstring folder = BlockTraceFolder();
+    ASSERT_FALSE(folder.empty());
 
     TraceLog log;
     log.SetOn(true);
