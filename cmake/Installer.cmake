@@ -36,7 +36,9 @@ if(NOT FOCUSER_PANDOC)
 endif()
 
 set(FOCUSER_INSTALLER_DIR ${CMAKE_BINARY_DIR}/installer)
-set(FOCUSER_INSTALLER ${FOCUSER_INSTALLER_DIR}/TavrilenFocuserSetup.exe)
+get_filename_component(FOCUSER_WIN32_DIR "${FOCUSER_DLL32}" DIRECTORY)
+get_filename_component(FOCUSER_DLL32_NAME "${FOCUSER_DLL32}" NAME)
+set(FOCUSER_INSTALLER ${FOCUSER_INSTALLER_DIR}/TavrilenFocuserSetup-${PROJECT_VERSION}.exe)
 # Not for users: it leaves out what this machine cannot do (see below).
 set(FOCUSER_INSTALLER_X64_TEST ${FOCUSER_INSTALLER_DIR}/TavrilenFocuserSetup-x64-test.exe)
 set(FOCUSER_USER_GUIDE_SOURCE ${CMAKE_SOURCE_DIR}/docs/user-guide.md)
@@ -46,11 +48,12 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E make_directory ${FOCUSER_INSTALLER_DIR}
   COMMAND ${FOCUSER_PANDOC} --from gfm --to html5 --standalone
           --metadata "pagetitle=Tavrilen Astrograph Focuser driver: user guide"
+          # The guide's first heading becomes its title, with the version under it.
+          --shift-heading-level-by=-1 --metadata "subtitle=Version ${PROJECT_VERSION}"
           --output ${FOCUSER_USER_GUIDE} ${FOCUSER_USER_GUIDE_SOURCE}
   DEPENDS ${FOCUSER_USER_GUIDE_SOURCE}
   COMMENT "pandoc: docs/user-guide.md as a web page"
   VERBATIM)
-get_filename_component(FOCUSER_WIN32_DIR "${FOCUSER_DLL32}" DIRECTORY)
 
 # Are the tests that run 32-bit code registered (cmake/WineTests.cmake)? If
 # not, the 64-bit test build installs the 32-bit DLL without registering it,
@@ -65,8 +68,6 @@ endif()
 
 # The simulator, when the build has it: the 32-bit one (from the 32-bit build,
 # at the same place in its folder) goes into the shipped installer.
-set(sim32_define "")
-set(sim64_define "")
 set(sim32_file "")
 set(sim64_file "")
 set(sim_name "")
@@ -85,38 +86,50 @@ if(sim_target)
     set(sim32_file "${FOCUSER_WIN32_DIR}/$<TARGET_FILE_NAME:${sim_target}>")
   endif()
   set(sim64_file $<TARGET_FILE:${sim_target}>)
-  set(sim32_define -DSIM=${sim32_file})
-  set(sim64_define -DSIM=${sim64_file})
   set(sim_name FocuserSim.exe)
 else()
   message(STATUS "No simulator target: the installers carry no FocuserSim.exe")
 endif()
 
 set(make_installer ${CMAKE_SOURCE_DIR}/installer/make-installer.sh ${FOCUSER_MAKENSIS})
+# The uninstaller is signed before it is packed, the installer once it is made.
+set(sign_define "")
+if(FOCUSER_SIGN_FILE)
+  set(sign_define -DSIGN=${FOCUSER_SIGN_FILE})
+endif()
 set(installer_sources
   ${CMAKE_SOURCE_DIR}/installer/TavrilenFocuser.nsi
   ${CMAKE_SOURCE_DIR}/installer/make-installer.sh
   ${FOCUSER_USER_GUIDE})
 
-add_custom_command(
-  OUTPUT ${FOCUSER_INSTALLER}
-  COMMAND ${make_installer} ${FOCUSER_INSTALLER}
-          -DDLL32=${FOCUSER_DLL32} -DDLL64=$<TARGET_FILE:focuser_dll> ${sim32_define}
-          -DUSER_GUIDE=${FOCUSER_USER_GUIDE}
-  DEPENDS ${installer_sources} focuser_dll ${FOCUSER_DLL32} ${sim32_file}
-  COMMENT "makensis: TavrilenFocuserSetup.exe (32-bit, shipped)"
-  VERBATIM)
-add_custom_command(
-  OUTPUT ${FOCUSER_INSTALLER_X64_TEST}
-  COMMAND ${make_installer} ${FOCUSER_INSTALLER_X64_TEST} -DTARGET_AMD64 ${skip_dll32_registration}
-          -DDLL32=${FOCUSER_DLL32} -DDLL64=$<TARGET_FILE:focuser_dll> ${sim64_define}
-          -DUSER_GUIDE=${FOCUSER_USER_GUIDE}
-  DEPENDS ${installer_sources} focuser_dll ${FOCUSER_DLL32} ${sim64_file}
-  COMMENT "makensis: TavrilenFocuserSetup-x64-test.exe (for the installer test)"
-  VERBATIM)
+# focuser_installer(OUT VERSION DLL32 DLL64 SIM [makensis options...])
+function(focuser_installer out version dll32 dll64 sim)
+  set(sim_define "")
+  if(sim)
+    set(sim_define -DSIM=${sim})
+  endif()
+  get_filename_component(name ${out} NAME)
+  add_custom_command(
+    OUTPUT ${out}
+    COMMAND ${make_installer} ${out} -DVERSION=${version} ${ARGN} ${sign_define}
+            -DDLL32=${dll32} -DDLL64=${dll64} ${sim_define} -DUSER_GUIDE=${FOCUSER_USER_GUIDE}
+    DEPENDS ${installer_sources} ${dll32} ${dll64} ${sim}
+    COMMENT "makensis: ${name} (${version})"
+    VERBATIM)
+endfunction()
+focuser_installer(${FOCUSER_INSTALLER} ${PROJECT_VERSION}
+                  ${FOCUSER_DLL32} $<TARGET_FILE:focuser_dll> "${sim32_file}")
+focuser_installer(${FOCUSER_INSTALLER_X64_TEST} ${PROJECT_VERSION}
+                  ${FOCUSER_DLL32} $<TARGET_FILE:focuser_dll> "${sim64_file}"
+                  -DTARGET_AMD64 ${skip_dll32_registration})
 add_custom_target(installer ALL DEPENDS ${FOCUSER_INSTALLER} ${FOCUSER_INSTALLER_X64_TEST})
+add_dependencies(installer focuser_dll)
+# Only what is shipped, for a second build that checks the first.
+add_custom_target(shipped_installer DEPENDS ${FOCUSER_INSTALLER})
+add_dependencies(shipped_installer focuser_dll)
 if(sim_target)
   add_dependencies(installer ${sim_target})
+  add_dependencies(shipped_installer ${sim_target})
 endif()
 
 # --- Tests ----------------------------------------------------------------------
@@ -131,7 +144,7 @@ function(focuser_installer_test name installer view helpers)
   add_test(NAME ${name}
            COMMAND ${CMAKE_SOURCE_DIR}/tests/installer/installer-test.sh
                    --build ${CMAKE_BINARY_DIR} --installer ${installer} --view ${view}
-                   --dll32 ${FOCUSER_DLL32} --dll64 $<TARGET_FILE:focuser_dll>
+                   --version ${PROJECT_VERSION} --dll32 ${FOCUSER_DLL32} --dll64 $<TARGET_FILE:focuser_dll>
                    --script ${CMAKE_SOURCE_DIR}/tests/installer/CreateFocuser.vbs
                    --guide ${FOCUSER_USER_GUIDE} --holder ${helpers}/hold_driver.exe
                    --inspector ${helpers}/inspect_install.exe

@@ -11,6 +11,12 @@ add_executable(FocuserSim sim/FocuserSim.cpp)
 target_link_libraries(FocuserSim PRIVATE focuser_emulator)
 target_compile_options(FocuserSim PRIVATE ${FOCUSER_WARNINGS})
 target_link_options(FocuserSim PRIVATE ${FOCUSER_STATIC_RUNTIME})
+# The installer carries it, so it is built as reproducibly as the DLLs.
+focuser_link_with_epoch(FocuserSim)
+if(FOCUSER_SIGN_FILE)
+  add_custom_command(TARGET FocuserSim POST_BUILD COMMAND ${FOCUSER_SIGN_FILE} $<TARGET_FILE:FocuserSim> VERBATIM)
+endif()
+target_compile_definitions(FocuserSim PRIVATE FOCUSER_VERSION="${PROJECT_VERSION}")
 
 focuser_wine_test(sim_model_tests
   tests/sim/FocuserModelTest.cpp

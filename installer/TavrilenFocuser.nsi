@@ -17,11 +17,13 @@
 ; the profile key, set with the system's reg.exe) and open the log folder.
 ;
 ;   makensis -DOUTFILE=... -DDLL32=... -DDLL64=... [-DSIM=...] [-DUSER_GUIDE=...]
-;            [-DVERSION=1.2.3] [-DTARGET_AMD64 [-DSKIP_DLL32_REGISTRATION]]
+;            [-DVERSION=1.2.3] [-DSIGN=COMMAND] [-DTARGET_AMD64 [-DSKIP_DLL32_REGISTRATION]]
 ;            TavrilenFocuser.nsi
 ;
 ; USER_GUIDE is the guide as an HTML page. VERSION defaults to the 32-bit
-; DLL's own. TARGET_AMD64 builds the same installer as a 64-bit program, so
+; DLL's own. SIGN is a command that signs the file it is given in place (and
+; takes --copy-to FILE): the uninstaller before it is packed, and the
+; installer. TARGET_AMD64 builds the same installer as a 64-bit program, so
 ; that it can be exercised where only 64-bit Windows programs run.
 ; SKIP_DLL32_REGISTRATION (64-bit build only) installs the 32-bit DLL without
 ; registering it, for machines that cannot run 32-bit code at all.
@@ -68,6 +70,14 @@ Unicode true
   Target x86-unicode
 !endif
 SetCompressor /SOLID lzma
+; The files go in without their build times, so that two builds of one commit
+; make the same installer; installed files get the time they are installed.
+SetDateSave off
+!ifdef SIGN
+  ; The signed uninstaller is also kept beside the installer, for checking.
+  !uninstfinalize '"${SIGN}" --copy-to "${OUTFILE}.uninstaller.exe" "%1"' = 0
+  !finalize '"${SIGN}" "%1"' = 0
+!endif
 ManifestSupportedOS all
 RequestExecutionLevel admin
 

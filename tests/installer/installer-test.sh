@@ -3,11 +3,11 @@
 # in a fresh Wine prefix of its own (BUILD/installer-prefix), so that nothing
 # it registers can meet the other tests' registrations.
 #
-#   installer-test.sh --build DIR --installer EXE --view 32|64 --dll32 FILE --dll64 FILE
+#   installer-test.sh --build DIR --installer EXE --view 32|64 --version X.Y.Z --dll32 FILE --dll64 FILE
 #                     --script VBS --holder EXE --inspector EXE [--sim FILE] [--guide HTML]
 #                     [--dll32-registered] [--machine 32|64]
 #
-# --view is the registry view the installer keeps its own entry in: 32 for the
+# --version is the installer's version. --view is the registry view the installer keeps its own entry in: 32 for the
 # shipped 32-bit installer, 64 for its 64-bit build. --dll32-registered says the
 # installer registers the 32-bit DLL too (only where 32-bit programs can run).
 # --machine 32 makes the prefix a 32-bit Windows (default 64): there only the
@@ -25,11 +25,12 @@
 set -u
 
 usage() {
-  echo "usage: $0 --build DIR --installer EXE --view 32|64 --dll32 FILE --dll64 FILE --script VBS --holder EXE --inspector EXE [--sim FILE] [--guide HTML] [--dll32-registered] [--machine 32|64]" >&2
+  echo "usage: $0 --build DIR --installer EXE --view 32|64 --version X.Y.Z --dll32 FILE --dll64 FILE --script VBS --holder EXE --inspector EXE [--sim FILE] [--guide HTML] [--dll32-registered] [--machine 32|64]" >&2
   exit 2
 }
 
 build= installer= view= dll32= dll64= script= holder= inspector= sim= guide= dll32_registered=no machine=64
+version=
 while [ $# -gt 0 ]; do
   case $1 in
     --build) build=$2; shift 2 ;;
@@ -37,6 +38,7 @@ while [ $# -gt 0 ]; do
     --view) view=$2; shift 2 ;;
     --dll32) dll32=$2; shift 2 ;;
     --dll64) dll64=$2; shift 2 ;;
+    --version) version=$2; shift 2 ;;
     --script) script=$2; shift 2 ;;
     --holder) holder=$2; shift 2 ;;
     --inspector) inspector=$2; shift 2 ;;
@@ -48,7 +50,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ -n "$build" ] && [ -n "$installer" ] && [ -n "$dll32" ] && [ -n "$dll64" ] && [ -n "$script" ] &&
-  [ -n "$holder" ] && [ -n "$inspector" ] || usage
+  [ -n "$holder" ] && [ -n "$inspector" ] && [ -n "$version" ] || usage
 case $view in 32|64) ;; *) usage ;; esac
 case $machine in 32|64) ;; *) usage ;; esac
 for f in "$installer" "$dll32" "$dll64" "$script" "$holder" "$inspector" ${sim:+"$sim"} ${guide:+"$guide"}; do
@@ -387,7 +389,7 @@ expect_installed() {
     "\"$install_dir_win\\Uninstall.exe\""
   # What Apps & features shows.
   expect_value "publisher" "$view" "$uninstall_key" Publisher Tavrilen
-  expect_value "version, from the DLL's version resource" "$view" "$uninstall_key" DisplayVersion 1.0.0
+  expect_value "version" "$view" "$uninstall_key" DisplayVersion "$version"
   expect_path_value "icon" "$view" "$uninstall_key" DisplayIcon "$install_dir_win\\Uninstall.exe,0"
   local size actual
   size=$(reg_value "$view" "$uninstall_key" EstimatedSize)
