@@ -41,6 +41,12 @@ get_filename_component(FOCUSER_DLL32_NAME "${FOCUSER_DLL32}" NAME)
 set(FOCUSER_INSTALLER ${FOCUSER_INSTALLER_DIR}/TavrilenFocuserSetup-${PROJECT_VERSION}.exe)
 # Not for users: it leaves out what this machine cannot do (see below).
 set(FOCUSER_INSTALLER_X64_TEST ${FOCUSER_INSTALLER_DIR}/TavrilenFocuserSetup-x64-test.exe)
+# The same two for the version below this one (the DLLs focuser_dll_previous),
+# which the installer test upgrades from and refuses to downgrade to.
+set(FOCUSER_PREVIOUS_INSTALLER
+    ${FOCUSER_INSTALLER_DIR}/previous/TavrilenFocuserSetup-${FOCUSER_PREVIOUS_VERSION}.exe)
+set(FOCUSER_PREVIOUS_INSTALLER_X64_TEST ${FOCUSER_INSTALLER_DIR}/previous/TavrilenFocuserSetup-x64-test.exe)
+set(FOCUSER_PREVIOUS_DLL32 ${FOCUSER_WIN32_DIR}/previous/${FOCUSER_DLL32_NAME})
 set(FOCUSER_USER_GUIDE_SOURCE ${CMAKE_SOURCE_DIR}/docs/user-guide.md)
 set(FOCUSER_USER_GUIDE ${FOCUSER_INSTALLER_DIR}/user-guide.html)
 add_custom_command(
@@ -122,8 +128,14 @@ focuser_installer(${FOCUSER_INSTALLER} ${PROJECT_VERSION}
 focuser_installer(${FOCUSER_INSTALLER_X64_TEST} ${PROJECT_VERSION}
                   ${FOCUSER_DLL32} $<TARGET_FILE:focuser_dll> "${sim64_file}"
                   -DTARGET_AMD64 ${skip_dll32_registration})
-add_custom_target(installer ALL DEPENDS ${FOCUSER_INSTALLER} ${FOCUSER_INSTALLER_X64_TEST})
-add_dependencies(installer focuser_dll)
+focuser_installer(${FOCUSER_PREVIOUS_INSTALLER} ${FOCUSER_PREVIOUS_VERSION}
+                  ${FOCUSER_PREVIOUS_DLL32} $<TARGET_FILE:focuser_dll_previous> "${sim32_file}")
+focuser_installer(${FOCUSER_PREVIOUS_INSTALLER_X64_TEST} ${FOCUSER_PREVIOUS_VERSION}
+                  ${FOCUSER_PREVIOUS_DLL32} $<TARGET_FILE:focuser_dll_previous> "${sim64_file}"
+                  -DTARGET_AMD64 ${skip_dll32_registration})
+add_custom_target(installer ALL DEPENDS ${FOCUSER_INSTALLER} ${FOCUSER_INSTALLER_X64_TEST}
+                  ${FOCUSER_PREVIOUS_INSTALLER} ${FOCUSER_PREVIOUS_INSTALLER_X64_TEST})
+add_dependencies(installer focuser_dll focuser_dll_previous)
 # Only what is shipped, for a second build that checks the first.
 add_custom_target(shipped_installer DEPENDS ${FOCUSER_INSTALLER})
 add_dependencies(shipped_installer focuser_dll)
@@ -138,13 +150,22 @@ add_test(NAME installer_x86_contents
          COMMAND ${CMAKE_SOURCE_DIR}/tests/installer/check-installer.sh ${FOCUSER_INSTALLER} x86
                  TavrilenFocuser.dll TavrilenFocuser64.dll ${sim_name} "User Guide.html")
 
-# Install, use and uninstall, in a prefix of the test's own.
+# Install, use and uninstall, in a prefix of the test's own, starting from
+# PREVIOUS, the same installer of the version below.
 # HELPERS is the folder of hold_driver and inspect_install of the machine's kind.
-function(focuser_installer_test name installer view helpers)
+set(signed_arg "")
+if(FOCUSER_SIGN_FILE)
+  set(signed_arg --signed)
+endif()
+function(focuser_installer_test name installer previous view helpers)
   add_test(NAME ${name}
            COMMAND ${CMAKE_SOURCE_DIR}/tests/installer/installer-test.sh
                    --build ${CMAKE_BINARY_DIR} --installer ${installer} --view ${view}
                    --version ${PROJECT_VERSION} --dll32 ${FOCUSER_DLL32} --dll64 $<TARGET_FILE:focuser_dll>
+                   --previous ${previous} --previous-version ${FOCUSER_PREVIOUS_VERSION}
+                   --previous-dll32 ${FOCUSER_PREVIOUS_DLL32}
+                   --previous-dll64 $<TARGET_FILE:focuser_dll_previous>
+                   ${signed_arg}
                    --script ${CMAKE_SOURCE_DIR}/tests/installer/CreateFocuser.vbs
                    --guide ${FOCUSER_USER_GUIDE} --holder ${helpers}/hold_driver.exe
                    --inspector ${helpers}/inspect_install.exe
@@ -157,7 +178,8 @@ if(FOCUSER_CAN_RUN_WINE)
   if(sim_target)
     set(sim64_args --sim ${sim64_file})
   endif()
-  focuser_installer_test(installer ${FOCUSER_INSTALLER_X64_TEST} 64 $<TARGET_FILE_DIR:hold_driver>
+  focuser_installer_test(installer ${FOCUSER_INSTALLER_X64_TEST}
+                         ${FOCUSER_PREVIOUS_INSTALLER_X64_TEST} 64 $<TARGET_FILE_DIR:hold_driver>
                          ${sim64_args} ${dll32_registered})
   if(FOCUSER_CAN_RUN_WIN32)
     focuser_needs_win32(installer)
@@ -165,12 +187,12 @@ if(FOCUSER_CAN_RUN_WINE)
     if(sim_target)
       set(sim32_args --sim ${sim32_file})
     endif()
-    focuser_installer_test(installer_x86 ${FOCUSER_INSTALLER} 32 $<TARGET_FILE_DIR:hold_driver>
+    focuser_installer_test(installer_x86 ${FOCUSER_INSTALLER} ${FOCUSER_PREVIOUS_INSTALLER} 32 $<TARGET_FILE_DIR:hold_driver>
                            ${sim32_args} --dll32-registered)
     focuser_needs_win32(installer_x86)
     # The same installer on a 32-bit Windows: one registry view, one DLL, and
     # the 32-bit build's helpers.
-    focuser_installer_test(installer_x86_on_win32 ${FOCUSER_INSTALLER} 32
+    focuser_installer_test(installer_x86_on_win32 ${FOCUSER_INSTALLER} ${FOCUSER_PREVIOUS_INSTALLER} 32
                            ${FOCUSER_WIN32_DIR} ${sim32_args} --machine 32)
     focuser_needs_win32(installer_x86_on_win32)
   endif()

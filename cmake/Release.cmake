@@ -35,6 +35,25 @@ add_compile_options(
   $<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.>
   $<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}=build>)
 
+# focuser_previous_version(OUT VERSION): a version just below VERSION
+# (1.2.3 -> 1.2.2, 1.2.0 -> 1.1.0, 2.0.0 -> 1.0.0), for the upgrade test.
+function(focuser_previous_version out version)
+  string(REPLACE "." ";" numbers "${version}")
+  list(GET numbers 0 major)
+  list(GET numbers 1 minor)
+  list(GET numbers 2 patch)
+  if(patch GREATER 0)
+    math(EXPR patch "${patch} - 1")
+  elseif(minor GREATER 0)
+    math(EXPR minor "${minor} - 1")
+  elseif(major GREATER 0)
+    math(EXPR major "${major} - 1")
+  else()
+    message(FATAL_ERROR "version ${version} has no version below it")
+  endif()
+  set(${out} "${major}.${minor}.${patch}" PARENT_SCOPE)
+endfunction()
+
 # --- Signing --------------------------------------------------------------------
 # With a PKCS#12 file and its password (in a file: the build records where it
 # is, never the password itself), both DLLs, the uninstaller and the installer

@@ -40,7 +40,8 @@ target_link_libraries(focuser_core PUBLIC focuser_protocol ole32 oleaut32 uuid a
 
 # --- The DLL -------------------------------------------------------------------
 # focuser_driver_dll(TARGET VERSION FOLDER): the driver DLL stamped with
-# VERSION (MAJOR.MINOR.PATCH) in FOLDER of the build.
+# VERSION (MAJOR.MINOR.PATCH) in FOLDER of the build. The shipped one carries
+# the project's version; the installer test also installs an older one.
 # The runtime's thread primitives are the DLL's own objects, not a library's,
 # so that they are linked before the runtime asks for them.
 function(focuser_driver_dll target version folder)
@@ -90,6 +91,10 @@ set_property(SOURCE resources/TavrilenFocuser.rc APPEND PROPERTY INCLUDE_DIRECTO
   ${CMAKE_SOURCE_DIR}/resources ${CMAKE_SOURCE_DIR} ${IDL_OUT})
 set_property(SOURCE resources/TavrilenFocuser.rc APPEND PROPERTY OBJECT_DEPENDS
   ${IDL_OUT}/Focuser.tlb ${CMAKE_SOURCE_DIR}/resources/Server.rc ${CMAKE_SOURCE_DIR}/resources/Setup.rc)
+# An older version of the same driver, for the installer test's upgrade and
+# downgrade: the version just below the project's.
+focuser_previous_version(FOCUSER_PREVIOUS_VERSION ${PROJECT_VERSION})
+focuser_driver_dll(focuser_dll_previous ${FOCUSER_PREVIOUS_VERSION} ${CMAKE_BINARY_DIR}/previous)
 
 # --- Tests ----------------------------------------------------------------------
 # The version resource, read back from the built DLL.

@@ -41,6 +41,8 @@
 ;        interactively the user is asked to close it and retry)
 ;   5    installed, but ordinary users cannot change the settings: the rights
 ;        on the profile key could not be set (the details list why)
+;   6    a newer version of the driver is installed (silent install; interactively
+;        the user is asked first); uninstall it to go back to this one
 ;   740  not run as administrator
 
 !ifndef OUTFILE
@@ -85,6 +87,7 @@ RequestExecutionLevel admin
 !include x64.nsh
 !include MUI2.nsh
 !include FileFunc.nsh
+!include WordFunc.nsh
 
 !define PRODUCT "Tavrilen Astrograph Focuser"
 !define PROGID "Tavrilen.Focuser"
@@ -112,6 +115,7 @@ RequestExecutionLevel admin
 !define EXIT_NO_PLATFORM 3
 !define EXIT_IN_USE 4
 !define EXIT_SETTINGS_ADMIN_ONLY 5
+!define EXIT_NEWER_INSTALLED 6
 !define EXIT_NOT_ADMIN 740 ; ERROR_ELEVATION_REQUIRED
 
 ; Which regsvr32 runs which DLL: a DLL can only be loaded by a program of its
@@ -393,6 +397,21 @@ Function .onInit
     MessageBox MB_ICONSTOP|MB_OK "The ASCOM Platform is not installed on this computer.$\r$\n$\r$\nYour astronomy programs find this driver through the ASCOM Chooser, which comes with the ASCOM Platform, and the Chooser was not found (no $\"${PLATFORM_CHOOSER}$\" is registered).$\r$\n$\r$\nInstall the ASCOM Platform first, then run this setup again." /SD IDOK
     SetErrorLevel ${EXIT_NO_PLATFORM}
     Quit
+  ${EndIf}
+
+  ; Going back to an older version is the user's choice, never a silent one:
+  ; the older driver may not read what the newer one stored.
+  ClearErrors
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "DisplayVersion"
+  ${IfNot} ${Errors}
+  ${AndIf} $0 != ""
+    ${VersionCompare} "$0" "${VERSION}" $1
+    ${If} $1 = 1
+      MessageBox MB_ICONEXCLAMATION|MB_YESNO|MB_DEFBUTTON2 "Version $0 of the driver is installed, which is newer than this setup's version ${VERSION}.$\r$\n$\r$\nReplace it with the older version ${VERSION}?" /SD IDNO IDYES downgrade
+      SetErrorLevel ${EXIT_NEWER_INSTALLED}
+      Quit
+      downgrade:
+    ${EndIf}
   ${EndIf}
 FunctionEnd
 
