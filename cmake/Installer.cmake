@@ -12,6 +12,7 @@ add_executable(FocuserTrace installer/FocuserTrace.cpp)
 target_include_directories(FocuserTrace PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(FocuserTrace PRIVATE ${FOCUSER_WARNINGS})
 target_link_options(FocuserTrace PRIVATE ${FOCUSER_STATIC_RUNTIME} -municode -mwindows -s)
+focuser_shipped_program(FocuserTrace)
 
 # The installer test's stand-in for a running program that has the driver
 # loaded, and its look at the profile key's rights and the Start-menu entries;
@@ -43,9 +44,17 @@ if(NOT FOCUSER_PANDOC)
 endif()
 
 set(FOCUSER_INSTALLER_DIR ${CMAKE_BINARY_DIR}/installer)
-set(FOCUSER_INSTALLER ${FOCUSER_INSTALLER_DIR}/TavrilenFocuserSetup.exe)
+get_filename_component(FOCUSER_WIN32_DIR "${FOCUSER_DLL32}" DIRECTORY)
+get_filename_component(FOCUSER_DLL32_NAME "${FOCUSER_DLL32}" NAME)
+set(FOCUSER_INSTALLER ${FOCUSER_INSTALLER_DIR}/TavrilenFocuserSetup-${PROJECT_VERSION}.exe)
 # Not for users: it leaves out what this machine cannot do (see below).
 set(FOCUSER_INSTALLER_X64_TEST ${FOCUSER_INSTALLER_DIR}/TavrilenFocuserSetup-x64-test.exe)
+# The same two for the version below this one (the DLLs focuser_dll_previous),
+# which the installer test upgrades from and refuses to downgrade to.
+set(FOCUSER_PREVIOUS_INSTALLER
+    ${FOCUSER_INSTALLER_DIR}/previous/TavrilenFocuserSetup-${FOCUSER_PREVIOUS_VERSION}.exe)
+set(FOCUSER_PREVIOUS_INSTALLER_X64_TEST ${FOCUSER_INSTALLER_DIR}/previous/TavrilenFocuserSetup-x64-test.exe)
+set(FOCUSER_PREVIOUS_DLL32 ${FOCUSER_WIN32_DIR}/previous/${FOCUSER_DLL32_NAME})
 set(FOCUSER_USER_GUIDE_SOURCE ${CMAKE_SOURCE_DIR}/docs/user-guide.md)
 set(FOCUSER_USER_GUIDE ${FOCUSER_INSTALLER_DIR}/user-guide.html)
 add_custom_command(
@@ -53,11 +62,12 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E make_directory ${FOCUSER_INSTALLER_DIR}
   COMMAND ${FOCUSER_PANDOC} --from gfm --to html5 --standalone
           --metadata "pagetitle=Tavrilen Astrograph Focuser driver: user guide"
+          # The guide's first heading becomes its title, with the version under it.
+          --shift-heading-level-by=-1 --metadata "subtitle=Version ${PROJECT_VERSION}"
           --output ${FOCUSER_USER_GUIDE} ${FOCUSER_USER_GUIDE_SOURCE}
   DEPENDS ${FOCUSER_USER_GUIDE_SOURCE}
   COMMENT "pandoc: docs/user-guide.md as a web page"
   VERBATIM)
-get_filename_component(FOCUSER_WIN32_DIR "${FOCUSER_DLL32}" DIRECTORY)
 set(trace_switch32_file "${FOCUSER_WIN32_DIR}/$<TARGET_FILE_NAME:FocuserTrace>")
 
 # Are the tests that run 32-bit code registered (cmake/WineTests.cmake)? If
@@ -73,8 +83,6 @@ endif()
 
 # The simulator, when the build has it: the 32-bit one (from the 32-bit build,
 # at the same place in its folder) goes into the shipped installer.
-set(sim32_define "")
-set(sim64_define "")
 set(sim32_file "")
 set(sim64_file "")
 set(sim_name "")
@@ -93,38 +101,59 @@ if(sim_target)
     set(sim32_file "${FOCUSER_WIN32_DIR}/$<TARGET_FILE_NAME:${sim_target}>")
   endif()
   set(sim64_file $<TARGET_FILE:${sim_target}>)
-  set(sim32_define -DSIM=${sim32_file})
-  set(sim64_define -DSIM=${sim64_file})
   set(sim_name FocuserSim.exe)
 else()
   message(STATUS "No simulator target: the installers carry no FocuserSim.exe")
 endif()
 
 set(make_installer ${CMAKE_SOURCE_DIR}/installer/make-installer.sh ${FOCUSER_MAKENSIS})
+# The uninstaller is signed before it is packed, the installer once it is made.
+set(sign_define "")
+if(FOCUSER_SIGN_FILE)
+  set(sign_define -DSIGN=${FOCUSER_SIGN_FILE})
+endif()
 set(installer_sources
   ${CMAKE_SOURCE_DIR}/installer/TavrilenFocuser.nsi
   ${CMAKE_SOURCE_DIR}/installer/make-installer.sh
   ${FOCUSER_USER_GUIDE})
 
-add_custom_command(
-  OUTPUT ${FOCUSER_INSTALLER}
-  COMMAND ${make_installer} ${FOCUSER_INSTALLER}
-          -DDLL32=${FOCUSER_DLL32} -DDLL64=$<TARGET_FILE:focuser_dll> ${sim32_define}
-          -DUSER_GUIDE=${FOCUSER_USER_GUIDE} -DTRACE_SWITCH=${trace_switch32_file}
-  DEPENDS ${installer_sources} focuser_dll ${FOCUSER_DLL32} ${sim32_file} ${trace_switch32_file}
-  COMMENT "makensis: TavrilenFocuserSetup.exe (32-bit, shipped)"
-  VERBATIM)
-add_custom_command(
-  OUTPUT ${FOCUSER_INSTALLER_X64_TEST}
-  COMMAND ${make_installer} ${FOCUSER_INSTALLER_X64_TEST} -DTARGET_AMD64 ${skip_dll32_registration}
-          -DDLL32=${FOCUSER_DLL32} -DDLL64=$<TARGET_FILE:focuser_dll> ${sim64_define}
-          -DUSER_GUIDE=${FOCUSER_USER_GUIDE} -DTRACE_SWITCH=$<TARGET_FILE:FocuserTrace>
-  DEPENDS ${installer_sources} focuser_dll ${FOCUSER_DLL32} ${sim64_file} FocuserTrace
-  COMMENT "makensis: TavrilenFocuserSetup-x64-test.exe (for the installer test)"
-  VERBATIM)
-add_custom_target(installer ALL DEPENDS ${FOCUSER_INSTALLER} ${FOCUSER_INSTALLER_X64_TEST})
+# focuser_installer(OUT VERSION DLL32 DLL64 TRACE_SWITCH SIM [makensis options...])
+function(focuser_installer out version dll32 dll64 trace_switch sim)
+  set(sim_define "")
+  if(sim)
+    set(sim_define -DSIM=${sim})
+  endif()
+  get_filename_component(name ${out} NAME)
+  add_custom_command(
+    OUTPUT ${out}
+    COMMAND ${make_installer} ${out} -DVERSION=${version} ${ARGN} ${sign_define}
+            -DDLL32=${dll32} -DDLL64=${dll64} ${sim_define} -DUSER_GUIDE=${FOCUSER_USER_GUIDE}
+            -DTRACE_SWITCH=${trace_switch}
+    DEPENDS ${installer_sources} ${dll32} ${dll64} ${trace_switch} FocuserTrace ${sim}
+    COMMENT "makensis: ${name} (${version})"
+    VERBATIM)
+endfunction()
+focuser_installer(${FOCUSER_INSTALLER} ${PROJECT_VERSION}
+                  ${FOCUSER_DLL32} $<TARGET_FILE:focuser_dll> ${trace_switch32_file} "${sim32_file}")
+focuser_installer(${FOCUSER_INSTALLER_X64_TEST} ${PROJECT_VERSION}
+                  ${FOCUSER_DLL32} $<TARGET_FILE:focuser_dll> $<TARGET_FILE:FocuserTrace> "${sim64_file}"
+                  -DTARGET_AMD64 ${skip_dll32_registration})
+focuser_installer(${FOCUSER_PREVIOUS_INSTALLER} ${FOCUSER_PREVIOUS_VERSION}
+                  ${FOCUSER_PREVIOUS_DLL32} $<TARGET_FILE:focuser_dll_previous> ${trace_switch32_file}
+                  "${sim32_file}")
+focuser_installer(${FOCUSER_PREVIOUS_INSTALLER_X64_TEST} ${FOCUSER_PREVIOUS_VERSION}
+                  ${FOCUSER_PREVIOUS_DLL32} $<TARGET_FILE:focuser_dll_previous> $<TARGET_FILE:FocuserTrace>
+                  "${sim64_file}"
+                  -DTARGET_AMD64 ${skip_dll32_registration})
+add_custom_target(installer ALL DEPENDS ${FOCUSER_INSTALLER} ${FOCUSER_INSTALLER_X64_TEST}
+                  ${FOCUSER_PREVIOUS_INSTALLER} ${FOCUSER_PREVIOUS_INSTALLER_X64_TEST})
+add_dependencies(installer focuser_dll focuser_dll_previous)
+# Only what is shipped, for a second build that checks the first.
+add_custom_target(shipped_installer DEPENDS ${FOCUSER_INSTALLER})
+add_dependencies(shipped_installer focuser_dll)
 if(sim_target)
   add_dependencies(installer ${sim_target})
+  add_dependencies(shipped_installer ${sim_target})
 endif()
 
 # --- Tests ----------------------------------------------------------------------
@@ -133,13 +162,22 @@ add_test(NAME installer_x86_contents
          COMMAND ${CMAKE_SOURCE_DIR}/tests/installer/check-installer.sh ${FOCUSER_INSTALLER} x86
                  TavrilenFocuser.dll TavrilenFocuser64.dll ${sim_name} "User Guide.html" FocuserTrace.exe)
 
-# Install, use and uninstall, in a prefix of the test's own.
+# Install, use and uninstall, in a prefix of the test's own, starting from
+# PREVIOUS, the same installer of the version below.
 # HELPERS is the folder of hold_driver and inspect_install of the machine's kind.
-function(focuser_installer_test name installer view helpers)
+set(signed_arg "")
+if(FOCUSER_SIGN_FILE)
+  set(signed_arg --signed)
+endif()
+function(focuser_installer_test name installer previous view helpers)
   add_test(NAME ${name}
            COMMAND ${CMAKE_SOURCE_DIR}/tests/installer/installer-test.sh
                    --build ${CMAKE_BINARY_DIR} --installer ${installer} --view ${view}
-                   --dll32 ${FOCUSER_DLL32} --dll64 $<TARGET_FILE:focuser_dll>
+                   --version ${PROJECT_VERSION} --dll32 ${FOCUSER_DLL32} --dll64 $<TARGET_FILE:focuser_dll>
+                   --previous ${previous} --previous-version ${FOCUSER_PREVIOUS_VERSION}
+                   --previous-dll32 ${FOCUSER_PREVIOUS_DLL32}
+                   --previous-dll64 $<TARGET_FILE:focuser_dll_previous>
+                   ${signed_arg}
                    --script ${CMAKE_SOURCE_DIR}/tests/installer/CreateFocuser.vbs
                    --guide ${FOCUSER_USER_GUIDE} --holder ${helpers}/hold_driver.exe
                    --inspector ${helpers}/inspect_install.exe
@@ -152,7 +190,8 @@ if(FOCUSER_CAN_RUN_WINE)
   if(sim_target)
     set(sim64_args --sim ${sim64_file})
   endif()
-  focuser_installer_test(installer ${FOCUSER_INSTALLER_X64_TEST} 64 $<TARGET_FILE_DIR:hold_driver>
+  focuser_installer_test(installer ${FOCUSER_INSTALLER_X64_TEST}
+                         ${FOCUSER_PREVIOUS_INSTALLER_X64_TEST} 64 $<TARGET_FILE_DIR:hold_driver>
                          ${sim64_args} ${dll32_registered})
   if(FOCUSER_CAN_RUN_WIN32)
     focuser_needs_win32(installer)
@@ -160,12 +199,12 @@ if(FOCUSER_CAN_RUN_WINE)
     if(sim_target)
       set(sim32_args --sim ${sim32_file})
     endif()
-    focuser_installer_test(installer_x86 ${FOCUSER_INSTALLER} 32 $<TARGET_FILE_DIR:hold_driver>
+    focuser_installer_test(installer_x86 ${FOCUSER_INSTALLER} ${FOCUSER_PREVIOUS_INSTALLER} 32 $<TARGET_FILE_DIR:hold_driver>
                            ${sim32_args} --dll32-registered)
     focuser_needs_win32(installer_x86)
     # The same installer on a 32-bit Windows: one registry view, one DLL, and
     # the 32-bit build's helpers.
-    focuser_installer_test(installer_x86_on_win32 ${FOCUSER_INSTALLER} 32
+    focuser_installer_test(installer_x86_on_win32 ${FOCUSER_INSTALLER} ${FOCUSER_PREVIOUS_INSTALLER} 32
                            ${FOCUSER_WIN32_DIR} ${sim32_args} --machine 32)
     focuser_needs_win32(installer_x86_on_win32)
   endif()

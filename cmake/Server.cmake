@@ -15,10 +15,12 @@ set_property(SOURCE resources/TavrilenFocuser.rc APPEND PROPERTY OBJECT_DEPENDS
   ${FOCUSER_RESOURCES_OUT}/Focuser.rgs)
 
 # Exactly the four entry points, by their undecorated names.
-target_sources(focuser_dll PRIVATE server/TavrilenFocuser.def)
-if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-  target_link_options(focuser_dll PRIVATE -Wl,--enable-stdcall-fixup)
-endif()
+foreach(dll focuser_dll focuser_dll_previous)
+  target_sources(${dll} PRIVATE server/TavrilenFocuser.def)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    target_link_options(${dll} PRIVATE -Wl,--enable-stdcall-fixup)
+  endif()
+endforeach()
 
 # --- Tests ----------------------------------------------------------------------
 # The tests that load the DLL find it (and the 32-bit one, built beside this

@@ -11,6 +11,8 @@ add_executable(FocuserSim sim/FocuserSim.cpp)
 target_link_libraries(FocuserSim PRIVATE focuser_emulator)
 target_compile_options(FocuserSim PRIVATE ${FOCUSER_WARNINGS})
 target_link_options(FocuserSim PRIVATE ${FOCUSER_STATIC_RUNTIME})
+focuser_shipped_program(FocuserSim)
+target_compile_definitions(FocuserSim PRIVATE FOCUSER_VERSION="${PROJECT_VERSION}")
 
 focuser_wine_test(sim_model_tests
   tests/sim/FocuserModelTest.cpp

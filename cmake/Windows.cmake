@@ -14,7 +14,9 @@ add_custom_command(
           -I/usr/include/wine/wine/windows -L${FOCUSER_STDOLE_DIR}
           -h -H ${IDL_OUT}/Focuser.h -u -U ${IDL_OUT}/Focuser_i.c -t -T ${IDL_OUT}/Focuser.tlb
           ${CMAKE_SOURCE_DIR}/driver/Focuser.idl
-  DEPENDS ${CMAKE_SOURCE_DIR}/driver/Focuser.idl
+  # The type library goes into the DLL: with the commit's time, not widl's.
+  COMMAND ${CMAKE_SOURCE_DIR}/cmake/stamp-typelib.sh ${IDL_OUT}/Focuser.tlb ${FOCUSER_SOURCE_DATE_EPOCH}
+  DEPENDS ${CMAKE_SOURCE_DIR}/driver/Focuser.idl ${CMAKE_SOURCE_DIR}/cmake/stamp-typelib.sh
   COMMENT "widl: driver/Focuser.idl"
   VERBATIM)
 add_custom_target(focuser_idl DEPENDS ${IDL_OUT}/Focuser.h ${IDL_OUT}/Focuser_i.c ${IDL_OUT}/Focuser.tlb)
@@ -37,45 +39,75 @@ target_link_libraries(focuser_core PUBLIC focuser_protocol ole32 oleaut32 uuid a
   shell32)
 
 # --- The DLL -------------------------------------------------------------------
+# focuser_driver_dll(TARGET VERSION FOLDER): the driver DLL stamped with
+# VERSION (MAJOR.MINOR.PATCH) in FOLDER of the build. The shipped one carries
+# the project's version; the installer test also installs an older one.
 # The runtime's thread primitives are the DLL's own objects, not a library's,
 # so that they are linked before the runtime asks for them.
-add_library(focuser_dll SHARED server/DllMain.cpp runtime/RuntimeThreads.cpp runtime/RuntimeErrors.cpp
-  resources/TavrilenFocuser.rc)
+function(focuser_driver_dll target version folder)
+  add_library(${target} SHARED server/DllMain.cpp runtime/RuntimeThreads.cpp runtime/RuntimeErrors.cpp
+    resources/TavrilenFocuser.rc)
+  string(REPLACE "." ";" numbers "${version}")
+  list(GET numbers 0 major)
+  list(GET numbers 1 minor)
+  list(GET numbers 2 patch)
+  # The numbers reach the version resource; the code does not need them.
+  target_compile_definitions(${target} PRIVATE FOCUSER_VERSION_MAJOR=${major}
+    FOCUSER_VERSION_MINOR=${minor} FOCUSER_VERSION_PATCH=${patch})
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME ${FOCUSER_DLL_NAME} PREFIX ""
+    RUNTIME_OUTPUT_DIRECTORY ${folder} LIBRARY_OUTPUT_DIRECTORY ${folder})
+  target_link_libraries(${target} PRIVATE focuser_core)
+  target_compile_options(${target} PRIVATE ${FOCUSER_WARNINGS})
+  focuser_link_with_epoch(${target})
+  target_link_options(${target} PRIVATE ${FOCUSER_STATIC_RUNTIME}
+    # What the linker took from the runtime and why: the first place to look
+    # when the DLL grows.
+    -Wl,-Map,$<TARGET_FILE:${target}>.map)
+
+  # The runtime's thread primitives are runtime/RuntimeThreads.cpp's alone: a
+  # link that took the POSIX thread library, or a primitive from anywhere else,
+  # fails the build (and the DLL is deleted again).
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/fixtures/check-dll-map.sh $<TARGET_FILE:${target}>.map
+    VERBATIM)
+
+  # The DLL the tests load and the installer packs is the stripped one; its
+  # symbols stay beside it in NAME.dll.debug, which the DLL names by a debug link
+  # (with a checksum), so a debugger given a crash of the shipped DLL finds them.
+  # objcopy and strip write the PE time stamp afresh, so they get the commit's
+  # time too; the signature, when there is one, comes last, over the final bytes.
+  set(sign_command "")
+  if(FOCUSER_SIGN_FILE)
+    set(sign_command COMMAND ${FOCUSER_SIGN_FILE} $<TARGET_FILE_NAME:${target}>)
+  endif()
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${FOCUSER_WITH_EPOCH} ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${target}>
+            $<TARGET_FILE_NAME:${target}>.debug
+    COMMAND ${FOCUSER_WITH_EPOCH} ${CMAKE_STRIP} --strip-all $<TARGET_FILE_NAME:${target}>
+    COMMAND ${FOCUSER_WITH_EPOCH} ${CMAKE_OBJCOPY} --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug
+            $<TARGET_FILE_NAME:${target}>
+    ${sign_command}
+    WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
+    COMMENT "Stripping the driver DLL ${version}, its symbols kept beside it"
+    VERBATIM)
+endfunction()
+
+focuser_driver_dll(focuser_dll ${PROJECT_VERSION} ${CMAKE_BINARY_DIR})
 # The resource script finds its pieces (and the generated type library) here.
 set_property(SOURCE resources/TavrilenFocuser.rc APPEND PROPERTY INCLUDE_DIRECTORIES
   ${CMAKE_SOURCE_DIR}/resources ${CMAKE_SOURCE_DIR} ${IDL_OUT})
 set_property(SOURCE resources/TavrilenFocuser.rc APPEND PROPERTY OBJECT_DEPENDS
   ${IDL_OUT}/Focuser.tlb ${CMAKE_SOURCE_DIR}/resources/Server.rc ${CMAKE_SOURCE_DIR}/resources/Setup.rc)
-set_target_properties(focuser_dll PROPERTIES OUTPUT_NAME ${FOCUSER_DLL_NAME} PREFIX "")
-target_link_libraries(focuser_dll PRIVATE focuser_core)
-target_compile_options(focuser_dll PRIVATE ${FOCUSER_WARNINGS})
-target_link_options(focuser_dll PRIVATE ${FOCUSER_STATIC_RUNTIME}
-  # What the linker took from the runtime and why: the first place to look
-  # when the DLL grows.
-  -Wl,-Map,$<TARGET_FILE:focuser_dll>.map)
-
-# The runtime's thread primitives are runtime/RuntimeThreads.cpp's alone: a
-# link that took the POSIX thread library, or a primitive from anywhere else,
-# fails the build (and the DLL is deleted again).
-add_custom_command(TARGET focuser_dll POST_BUILD
-  COMMAND ${CMAKE_SOURCE_DIR}/tests/fixtures/check-dll-map.sh $<TARGET_FILE:focuser_dll>.map
-  VERBATIM)
-
-# The DLL the tests load and the installer packs is the stripped one; its
-# symbols stay beside it in NAME.dll.debug, which the DLL names by a debug link
-# (with a checksum), so a debugger given a crash of the shipped DLL finds them.
-add_custom_command(TARGET focuser_dll POST_BUILD
-  COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:focuser_dll> $<TARGET_FILE_NAME:focuser_dll>.debug
-  COMMAND ${CMAKE_STRIP} --strip-all $<TARGET_FILE_NAME:focuser_dll>
-  COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=$<TARGET_FILE_NAME:focuser_dll>.debug $<TARGET_FILE_NAME:focuser_dll>
-  WORKING_DIRECTORY $<TARGET_FILE_DIR:focuser_dll>
-  COMMENT "Stripping the driver DLL, its symbols kept beside it"
-  VERBATIM)
+# An older version of the same driver, for the installer test's upgrade and
+# downgrade: the version just below the project's.
+focuser_previous_version(FOCUSER_PREVIOUS_VERSION ${PROJECT_VERSION})
+focuser_driver_dll(focuser_dll_previous ${FOCUSER_PREVIOUS_VERSION} ${CMAKE_BINARY_DIR}/previous)
 
 # --- Tests ----------------------------------------------------------------------
 # The version resource, read back from the built DLL.
 add_test(NAME dll_version
-         COMMAND ${CMAKE_SOURCE_DIR}/tests/installer/check-version.sh ${CMAKE_RC_COMPILER} $<TARGET_FILE:focuser_dll>)
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/installer/check-version.sh ${CMAKE_RC_COMPILER} $<TARGET_FILE:focuser_dll>
+                 ${PROJECT_VERSION})
 include(cmake/WineTests.cmake)
 
 # The in-process server (exports, class object, registration) and the setup
@@ -85,4 +117,5 @@ include(cmake/Setup.cmake)
 # The controller simulator program, and the Windows installer.
 include(cmake/Sim.cmake)
 include(cmake/Installer.cmake)
+include(cmake/ReleaseTests.cmake)
 include(cmake/Reliability.cmake)

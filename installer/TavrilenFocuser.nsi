@@ -17,12 +17,14 @@
 ; the profile key, set by FocuserTrace.exe) and open the log folder.
 ;
 ;   makensis -DOUTFILE=... -DDLL32=... -DDLL64=... -DTRACE_SWITCH=... [-DSIM=...] [-DUSER_GUIDE=...]
-;            [-DVERSION=1.2.3] [-DTARGET_AMD64 [-DSKIP_DLL32_REGISTRATION]]
+;            [-DVERSION=1.2.3] [-DSIGN=COMMAND] [-DTARGET_AMD64 [-DSKIP_DLL32_REGISTRATION]]
 ;            TavrilenFocuser.nsi
 ;
 ; TRACE_SWITCH is FocuserTrace.exe of the installer's kind. USER_GUIDE is the
-; guide as an HTML page. VERSION defaults to the 32-bit
-; DLL's own. TARGET_AMD64 builds the same installer as a 64-bit program, so
+; guide as an HTML page. VERSION defaults to the 32-bit DLL's own. SIGN is a
+; command that signs the file it is given in place (and takes --copy-to FILE):
+; the uninstaller before it is packed, and the installer. TARGET_AMD64 builds
+; the same installer as a 64-bit program, so
 ; that it can be exercised where only 64-bit Windows programs run.
 ; SKIP_DLL32_REGISTRATION (64-bit build only) installs the 32-bit DLL without
 ; registering it, for machines that cannot run 32-bit code at all.
@@ -42,6 +44,8 @@
 ;        interactively the user is asked to close it and retry)
 ;   5    installed, but ordinary users cannot change the settings: the rights
 ;        on the profile key could not be set (the details list why)
+;   6    a newer version of the driver is installed (silent install; interactively
+;        the user is asked first); uninstall it to go back to this one
 ;   740  not run as administrator
 
 !ifndef OUTFILE
@@ -74,6 +78,14 @@ Unicode true
   Target x86-unicode
 !endif
 SetCompressor /SOLID lzma
+; The files go in without their build times, so that two builds of one commit
+; make the same installer; installed files get the time they are installed.
+SetDateSave off
+!ifdef SIGN
+  ; The signed uninstaller is also kept beside the installer, for checking.
+  !uninstfinalize '"${SIGN}" --copy-to "${OUTFILE}.uninstaller.exe" "%1"' = 0
+  !finalize '"${SIGN}" "%1"' = 0
+!endif
 ManifestSupportedOS all
 RequestExecutionLevel admin
 
@@ -81,6 +93,7 @@ RequestExecutionLevel admin
 !include x64.nsh
 !include MUI2.nsh
 !include FileFunc.nsh
+!include WordFunc.nsh
 
 !define PRODUCT "Tavrilen Astrograph Focuser"
 !define PROGID "Tavrilen.Focuser"
@@ -109,6 +122,7 @@ RequestExecutionLevel admin
 !define EXIT_NO_PLATFORM 3
 !define EXIT_IN_USE 4
 !define EXIT_SETTINGS_ADMIN_ONLY 5
+!define EXIT_NEWER_INSTALLED 6
 !define EXIT_NOT_ADMIN 740 ; ERROR_ELEVATION_REQUIRED
 
 ; Which regsvr32 runs which DLL: a DLL can only be loaded by a program of its
@@ -458,6 +472,21 @@ Function .onInit
     MessageBox MB_ICONSTOP|MB_OK "The ASCOM Platform is not installed on this computer.$\r$\n$\r$\nYour astronomy programs find this driver through the ASCOM Chooser, which comes with the ASCOM Platform, and the Chooser was not found (no $\"${PLATFORM_CHOOSER}$\" is registered).$\r$\n$\r$\nInstall the ASCOM Platform first, then run this setup again." /SD IDOK
     SetErrorLevel ${EXIT_NO_PLATFORM}
     Quit
+  ${EndIf}
+
+  ; Going back to an older version is the user's choice, never a silent one:
+  ; the older driver may not read what the newer one stored.
+  ClearErrors
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "DisplayVersion"
+  ${IfNot} ${Errors}
+  ${AndIf} $0 != ""
+    ${VersionCompare} "$0" "${VERSION}" $1
+    ${If} $1 = 1
+      MessageBox MB_ICONEXCLAMATION|MB_YESNO|MB_DEFBUTTON2 "Version $0 of the driver is installed, which is newer than this setup's version ${VERSION}.$\r$\n$\r$\nReplace it with the older version ${VERSION}?" /SD IDNO IDYES downgrade
+      SetErrorLevel ${EXIT_NEWER_INSTALLED}
+      Quit
+      downgrade:
+    ${EndIf}
   ${EndIf}
 FunctionEnd
 

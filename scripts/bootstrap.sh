@@ -13,6 +13,7 @@ packages=(
   googletest
   xvfb x11-apps imagemagick x11-utils
   nsis pandoc
+  osslsigncode openssl git  # signing, and the release's clean checkout (scripts/release.sh)
   clang libclang-rt-14-dev  # libFuzzer and the sanitizers, for scripts/fuzz.sh
 )
 case ${1:-} in

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Configures and builds everything: the host tools (null-modem bridge, host unit
 # tests) and the driver for 32-bit and 64-bit Windows. The build folder is
-# $FOCUSER_BUILD_DIR (default: build/ in the source tree).
+# $FOCUSER_BUILD_DIR (default: build/ in the source tree). A Windows build
+# folder made here is configured with $FOCUSER_CONFIGURE_ARGS too (cmake
+# options, split at spaces; scripts/test.sh and scripts/release.sh pass theirs).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${FOCUSER_BUILD_DIR:-$here/build}
@@ -26,7 +28,8 @@ for arch in win32 win64; do
     win32) toolchain=mingw-i686 ;;
     win64) toolchain=mingw-x86_64 ;;
   esac
+  # shellcheck disable=SC2086
   configure "$build/$arch" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/$toolchain.cmake" \
-    -DNULLMODEM_EXE="$build/native/nullmodem"
+    -DNULLMODEM_EXE="$build/native/nullmodem" ${FOCUSER_CONFIGURE_ARGS:-}
   cmake --build "$build/$arch" -j "$jobs"
 done

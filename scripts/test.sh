@@ -7,15 +7,17 @@
 # programs, and otherwise in an emulated x86-64 guest (scripts/guest/).
 # FOCUSER_GUEST=always sends them to the guest anyway, FOCUSER_GUEST=never keeps
 # them here (where 32-bit code cannot run, only the static checks then remain).
-# Arguments go to every ctest run.
+# The Windows builds are signed with a throwaway certificate (BUILD/signing/),
+# made here, so that every test runs the signed DLLs and installer, and the
+# signatures are checked. Arguments go to every ctest run.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${FOCUSER_BUILD_DIR:-$here/build}
 # Absolute: the guest mounts the build at the same path, not our directory.
 build=$(mkdir -p "$build" && cd "$build" && pwd)
 
-"$here/scripts/build.sh"
-
+# Wine first: whether it runs 32-bit programs here decides where they go.
+"$here/scripts/bootstrap.sh"
 guest=${FOCUSER_GUEST:-auto}
 case $guest in
   auto) if /usr/lib/wine/wine --version >/dev/null 2>&1; then guest=never; else guest=always; fi ;;
@@ -30,11 +32,21 @@ if [ "$guest" = always ]; then
   "$here/scripts/bootstrap.sh" guest
   win32_tests=ON scale=3
 fi
+signing=$build/signing
+if [ ! -f "$signing/test.p12" ]; then
+  "$here/scripts/sign.sh" --new-test-certificate "$signing"
+fi
+settings=(-DFOCUSER_WIN32_TESTS=$win32_tests -DFOCUSER_TIMEOUT_SCALE=$scale
+          -DFOCUSER_SIGN_PKCS12="$signing/test.p12" -DFOCUSER_SIGN_PASSWORD_FILE="$signing/password")
+# A fresh build folder is configured so at once; one made before is changed
+# below, and built again.
+FOCUSER_CONFIGURE_ARGS="${settings[*]}" "$here/scripts/build.sh"
 for dir in win32 win64; do
   cache=$build/$dir/CMakeCache.txt
   if ! grep -qx "FOCUSER_WIN32_TESTS:STRING=$win32_tests" "$cache" ||
-     ! grep -qx "FOCUSER_TIMEOUT_SCALE:STRING=$scale" "$cache"; then
-    cmake -DFOCUSER_WIN32_TESTS=$win32_tests -DFOCUSER_TIMEOUT_SCALE=$scale "$build/$dir" >/dev/null
+     ! grep -qx "FOCUSER_TIMEOUT_SCALE:STRING=$scale" "$cache" ||
+     ! grep -qx "FOCUSER_SIGN_PKCS12:FILEPATH=$signing/test.p12" "$cache"; then
+    cmake "${settings[@]}" "$build/$dir" >/dev/null
     cmake --build "$build/$dir" -j "${FOCUSER_JOBS:-$(nproc)}" >/dev/null
   fi
 done

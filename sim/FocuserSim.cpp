@@ -79,6 +79,10 @@ int main(int argc, char** argv) {
         std::fputs(SimulatorUsage(), stdout);
         return 0;
     }
+    if (options.version) {
+        std::printf("FocuserSim %s\n", FOCUSER_VERSION);
+        return 0;
+    }
 
     FILE* trace = stdout;
     if (options.trace && !options.traceFile.empty()) {

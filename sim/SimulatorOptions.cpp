@@ -41,6 +41,7 @@ const char kUsage[] =
     "  --quiet               no trace\n"
     "  --duration=SECONDS    stop after SECONDS (default: run until Ctrl+C)\n"
     "  --help                this text\n"
+    "  --version             the simulator's version, which is the driver's\n"
     "\n"
     "While it runs, type a command and press Enter:\n"
     "  mute      stop answering, as if the cable were pulled\n"
@@ -133,6 +134,10 @@ bool ParseSimulatorOptions(const std::vector<std::string>& arguments, SimulatorO
         const std::string& argument = arguments[i];
         if (argument == "--help" || argument == "-h" || argument == "/?") {
             options.help = true;
+            return true;
+        }
+        if (argument == "--version") {
+            options.version = true;
             return true;
         }
         const size_t equals = argument.find('=');

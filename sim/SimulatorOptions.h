@@ -13,6 +13,7 @@ struct SimulatorOptions {
     std::string traceFile;      // empty: standard output
     unsigned durationSeconds = 0;  // 0: until Ctrl+C or "quit"
     bool help = false;
+    bool version = false;
 };
 
 // Parses the arguments after the program name. False with a one-line reason

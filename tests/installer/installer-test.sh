@@ -3,10 +3,16 @@
 # in a fresh Wine prefix of its own (BUILD/installer-prefix), so that nothing
 # it registers can meet the other tests' registrations.
 #
-#   installer-test.sh --build DIR --installer EXE --view 32|64 --dll32 FILE --dll64 FILE
+#   installer-test.sh --build DIR --installer EXE --view 32|64 --version X.Y.Z
+#                     --dll32 FILE --dll64 FILE --previous EXE --previous-version X.Y.Z
+#                     --previous-dll32 FILE --previous-dll64 FILE
 #                     --script VBS --holder EXE --inspector EXE [--sim FILE] [--guide HTML]
-#                     [--dll32-registered] [--machine 32|64]
+#                     [--dll32-registered] [--machine 32|64] [--signed]
 #
+# --version is the installer's version, with DLL32 and DLL64 its DLLs;
+# --previous is the same installer of an older version, with its DLLs.
+# --signed says both carry a signed uninstaller, kept beside each as
+# EXE.uninstaller.exe, which must be the one installed.
 # --view is the registry view the installer keeps its own entry in: 32 for the
 # shipped 32-bit installer, 64 for its 64-bit build. --dll32-registered says the
 # installer registers the 32-bit DLL too (only where 32-bit programs can run).
@@ -17,22 +23,24 @@
 # (InspectInstall.cpp).
 #
 # The session: an install refused on a machine without the ASCOM Platform; a
-# first install once the platform is there; the driver created by ProgID from a
-# script; a setting changed; the trace switched on and off from the Start menu;
-# an install refused while a program holds the driver; a second install over
-# the first, which also takes back the full control earlier versions gave
-# users; an uninstall that keeps the settings, which the next install brings
-# back; an uninstall that removes everything but a registry link that a user
-# planted below the profile key, and what it points at. Exit codes as
+# first install, of the older version, once the platform is there; the driver
+# created by ProgID from a script; a setting changed; the trace switched on and
+# off from the Start menu; an install refused while a program holds the driver;
+# an upgrade to this version over the older one, which also takes back the full
+# control earlier versions gave users; the older one refused over it; an
+# uninstall that keeps the settings, which the next install brings back; an
+# uninstall that removes everything but a registry link that a user planted
+# below the profile key, and what it points at. Exit codes as
 # installer/TavrilenFocuser.nsi documents them.
 set -u
 
 usage() {
-  echo "usage: $0 --build DIR --installer EXE --view 32|64 --dll32 FILE --dll64 FILE --script VBS --holder EXE --inspector EXE [--sim FILE] [--guide HTML] [--dll32-registered] [--machine 32|64]" >&2
+  echo "usage: $0 --build DIR --installer EXE --view 32|64 --version X.Y.Z --dll32 FILE --dll64 FILE --previous EXE --previous-version X.Y.Z --previous-dll32 FILE --previous-dll64 FILE --script VBS --holder EXE --inspector EXE [--sim FILE] [--guide HTML] [--dll32-registered] [--machine 32|64] [--signed]" >&2
   exit 2
 }
 
 build= installer= view= dll32= dll64= script= holder= inspector= sim= guide= dll32_registered=no machine=64
+version= previous= previous_version= previous_dll32= previous_dll64= signed=no
 while [ $# -gt 0 ]; do
   case $1 in
     --build) build=$2; shift 2 ;;
@@ -40,6 +48,12 @@ while [ $# -gt 0 ]; do
     --view) view=$2; shift 2 ;;
     --dll32) dll32=$2; shift 2 ;;
     --dll64) dll64=$2; shift 2 ;;
+    --version) version=$2; shift 2 ;;
+    --previous) previous=$2; shift 2 ;;
+    --previous-version) previous_version=$2; shift 2 ;;
+    --previous-dll32) previous_dll32=$2; shift 2 ;;
+    --previous-dll64) previous_dll64=$2; shift 2 ;;
+    --signed) signed=yes; shift ;;
     --script) script=$2; shift 2 ;;
     --holder) holder=$2; shift 2 ;;
     --inspector) inspector=$2; shift 2 ;;
@@ -51,10 +65,14 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ -n "$build" ] && [ -n "$installer" ] && [ -n "$dll32" ] && [ -n "$dll64" ] && [ -n "$script" ] &&
-  [ -n "$holder" ] && [ -n "$inspector" ] || usage
+  [ -n "$holder" ] && [ -n "$inspector" ] && [ -n "$version" ] && [ -n "$previous" ] &&
+  [ -n "$previous_version" ] && [ -n "$previous_dll32" ] && [ -n "$previous_dll64" ] || usage
 case $view in 32|64) ;; *) usage ;; esac
 case $machine in 32|64) ;; *) usage ;; esac
-for f in "$installer" "$dll32" "$dll64" "$script" "$holder" "$inspector" ${sim:+"$sim"} ${guide:+"$guide"}; do
+uninstallers=()
+[ "$signed" = yes ] && uninstallers=("$installer.uninstaller.exe" "$previous.uninstaller.exe")
+for f in "$installer" "$dll32" "$dll64" "$previous" "$previous_dll32" "$previous_dll64" "$script" "$holder" \
+         "$inspector" ${sim:+"$sim"} ${guide:+"$guide"} "${uninstallers[@]}"; do
   [ -f "$f" ] || { echo "installer-test: no file $f" >&2; exit 1; }
 done
 
@@ -216,9 +234,9 @@ script_lines() {  # [cscript]
   return $status
 }
 
-install() {  # what [expected exit code]
+install() {  # what [expected exit code [installer]]
   local status=0
-  run 180 "$installer" /S || status=$?
+  run 180 "${3:-$installer}" /S || status=$?
   if [ "$status" -eq "${2:-0}" ]; then
     pass "$1 exits with $status"
   else
@@ -382,8 +400,10 @@ expect_trace_entries() {
   expect_eq "$name: folder" 'shell:Personal\ASCOM' "$arguments"
 }
 
+# What an installation holds; by default this version's, or with INSTALLER
+# VERSION DLL32 DLL64 another's.
 expect_installed() {
-  local name
+  local name setup=${1:-$installer} version=${2:-$version} dll32=${3:-$dll32} dll64=${4:-$dll64}
   expect_same_file TavrilenFocuser.dll "$dll32"
   [ -n "$sim" ] && expect_same_file FocuserSim.exe "$sim"
   if [ -n "$guide" ]; then
@@ -391,8 +411,12 @@ expect_installed() {
     [ -f "$start_menu/Focuser User Guide.lnk" ] && pass "Start-menu entry for the guide" ||
       fail "no Start-menu entry for the guide in $start_menu"
   fi
-  [ -f "$install_dir/Uninstall.exe" ] && pass "installed Uninstall.exe" ||
-    fail "installed Uninstall.exe is missing"
+  if [ "$signed" = yes ]; then
+    expect_same_file Uninstall.exe "$setup.uninstaller.exe"
+  else
+    [ -f "$install_dir/Uninstall.exe" ] && pass "installed Uninstall.exe" ||
+      fail "installed Uninstall.exe is missing"
+  fi
   for name in "${trace_entries[@]}"; do
     [ -f "$start_menu/$name" ] && pass "Start-menu entry $name" || fail "no Start-menu entry $name"
   done
@@ -430,7 +454,12 @@ expect_installed() {
     "\"$install_dir_win\\Uninstall.exe\""
   # What Apps & features shows.
   expect_value "publisher" "$view" "$uninstall_key" Publisher Tavrilen
-  expect_value "version, from the DLL's version resource" "$view" "$uninstall_key" DisplayVersion 1.0.0
+  expect_value "version" "$view" "$uninstall_key" DisplayVersion "$version"
+  # One entry in Apps & features, whatever was installed before.
+  local entries=0
+  run 60 reg query "${uninstall_key%\\*}" /s "$(view_flag "$view")" &&
+    entries=$(tr -d '\r' <"$out" | grep -c 'DisplayName *REG_SZ *Tavrilen')
+  expect_eq "entries in Apps & features" 1 "$entries"
   expect_path_value "icon" "$view" "$uninstall_key" DisplayIcon "$install_dir_win\\Uninstall.exe,0"
   local size actual
   size=$(reg_value "$view" "$uninstall_key" EstimatedSize)
@@ -475,9 +504,9 @@ run 60 reg add "HKLM\\$sibling_profile" /ve /d Other /f /reg:32 || fatal "could 
 run 60 "$inspector" rights "$sibling_profile" || fatal "cannot read another profile key's rights (log: $out)"
 platform_entries=$(tr -d '\r' <"$out" | privileged_entries)
 
-# --- First install ------------------------------------------------------------
-install "first install"
-expect_installed
+# --- First install, of the older version ------------------------------------------
+install "first install, of $previous_version" 0 "$previous"
+expect_installed "$previous" "$previous_version" "$previous_dll32" "$previous_dll64"
 
 mapfile -t lines < <(script_lines)
 expect_eq "created by ProgID" "Create=0" "${lines[0]:-}"
@@ -527,14 +556,19 @@ fi
 touch "$release"
 wait "$holder_pid" 2>/dev/null
 
-# --- An installation over the first one -------------------------------------------
+# --- This version over the older one ---------------------------------------------
 # As an earlier version left it: full control for users, inherited by subkeys.
 run 60 "$inspector" users "${profile#HKLM\\}" 0xf003f ||
   fail "could not give users full control as earlier versions did: $(tr -d '\r' <"$out")"
-install "second install"
+install "upgrade from $previous_version to $version"
 expect_installed
-expect_value "settings kept by a second install" 32 "$profile" MaxPosition 12345
-expect_value "settings kept by a second install" 32 "$profile" COM 4
+expect_value "settings kept by the upgrade" 32 "$profile" MaxPosition 12345
+expect_value "settings kept by the upgrade" 32 "$profile" COM 4
+
+# --- The older version over this one, silently: refused, nothing changed -----------------
+install "$previous_version over $version" 6 "$previous"
+expect_value "version after the refused downgrade" "$view" "$uninstall_key" DisplayVersion "$version"
+expect_same_file TavrilenFocuser.dll "$dll32"
 
 # --- Uninstall, keeping the settings, then install again -----------------------------
 uninstall "uninstall keeping the settings" /KEEPSETTINGS

@@ -63,9 +63,10 @@ TEST(SimulatorOptionsTest, EveryOptionIsTaken) {
     EXPECT_TRUE(Parse({"COM1", "--trace=-"}).traceFile.empty()) << "- is the console";
 }
 
-TEST(SimulatorOptionsTest, HelpWinsOverAMissingPort) {
+TEST(SimulatorOptionsTest, HelpAndVersionWinOverAMissingPort) {
     for (const char* help : {"--help", "-h", "/?"}) EXPECT_TRUE(Parse({help}).help) << help;
     EXPECT_TRUE(Parse({"COM3", "--help"}).help);
+    EXPECT_TRUE(Parse({"--version"}).version);
 }
 
 TEST(SimulatorOptionsTest, EachFaultByNameWithItsDefaultOrGivenAmount) {
@@ -102,7 +103,7 @@ TEST(SimulatorOptionsTest, UsageExplainsEveryOptionAndFault) {
     const std::string usage = SimulatorUsage();
     for (const char* word : {"Usage: FocuserSim", "PORT", "null-modem", "--position=", "--temperature=",
                              "--no-pacing", "--fault=", "--trace=", "--quiet", "--duration=", "--help",
-                             "mute", "answer", "quit"}) {
+                             "--version", "mute", "answer", "quit"}) {
         EXPECT_NE(usage.find(word), std::string::npos) << word;
     }
     for (const Fault fault : kAllFaults) {
