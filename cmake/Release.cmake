@@ -19,7 +19,7 @@ else()
     set(FOCUSER_SOURCE_DATE_EPOCH 0)
   endif()
 endif()
-# A second build of this one (tests/release/check-reproducible.sh) takes it from here.
+# A second build of this one (tests/release/check-release.sh) takes it from here.
 file(WRITE ${CMAKE_BINARY_DIR}/source-date-epoch "${FOCUSER_SOURCE_DATE_EPOCH}\n")
 set(FOCUSER_WITH_EPOCH ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${FOCUSER_SOURCE_DATE_EPOCH})
 # For what is shipped only: a new commit time then relinks those, not every test.
