@@ -121,14 +121,9 @@ echo "$notes" >"$out/RELEASE-NOTES.md"
   >SHA256SUMS)
 
 if [ "$signed" = yes ]; then
-  # Chains end at the roots this machine trusts, or at a self-signed certificate
-  # in the PKCS#12 file.
-  openssl pkcs12 -in "$FOCUSER_SIGN_PKCS12" -passin "file:$work/password" -nokeys -out "$work/given.pem" 2>/dev/null
-  cat "$work/given.pem" /etc/ssl/certs/ca-certificates.crt >"$work/roots.pem" 2>/dev/null || true
-  for file in "$installer" TavrilenFocuser.dll TavrilenFocuser64.dll; do
-    timeout 60 osslsigncode verify -CAfile "$work/roots.pem" -in "$out/$file" >"$work/verify.log" 2>&1 ||
-      { cat "$work/verify.log" >&2; fail "the signature of $file does not verify"; }
-  done
+  "$here/scripts/sign.sh" --verify --pkcs12 "$FOCUSER_SIGN_PKCS12" --password-file "$work/password" \
+    "$out/$installer" "$out/TavrilenFocuser.dll" "$out/TavrilenFocuser64.dll" >"$work/verify.log" ||
+    { cat "$work/verify.log" >&2; fail "a signature does not verify"; }
   say "signatures verified"
 fi
 (cd "$out" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match what was written"

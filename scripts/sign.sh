@@ -4,6 +4,7 @@
 #
 #   sign.sh --pkcs12 FILE --password-file FILE [--timestamp URL] [--time SECONDS]
 #           [--copy-to COPY] FILE...
+#   sign.sh --verify --pkcs12 FILE --password-file FILE FILE...
 #   sign.sh --new-test-certificate DIR
 #
 # --timestamp names an RFC 3161 time-stamp server: the signature then stays
@@ -12,6 +13,11 @@
 # one certificate signs one commit's files to the same bytes; it is left out
 # when a time-stamp server gives the time. --copy-to keeps a copy of the signed
 # file: the uninstaller is signed in a temporary file that makensis then packs.
+#
+# --verify checks instead that each FILE carries a SHA-256 signature that
+# verifies, by the certificate of the PKCS#12 file (a self-signed one is its
+# own root) or a root this machine trusts: a line "ok" or "FAIL" a file, and
+# exit status 1 if any failed.
 #
 # --new-test-certificate makes DIR/test.p12 (password in DIR/password) with a
 # self-signed code-signing certificate (DIR/certificate.pem, which verifies
@@ -33,9 +39,10 @@ if [ "${1:-}" = --new-test-certificate ]; then
   exit 0
 fi
 
-pkcs12= password_file= timestamp= time= copy=
+pkcs12= password_file= timestamp= time= copy= verify=no
 while [ $# -gt 0 ]; do
   case $1 in
+    --verify) verify=yes; shift ;;
     --pkcs12) pkcs12=$2; shift 2 ;;
     --password-file) password_file=$2; shift 2 ;;
     --timestamp) timestamp=$2; shift 2 ;;
@@ -52,6 +59,34 @@ if [ -z "$pkcs12" ] || [ -z "$password_file" ] || [ $# -eq 0 ]; then
 fi
 [ -r "$pkcs12" ] || { echo "sign: cannot read the certificate $pkcs12" >&2; exit 1; }
 [ -r "$password_file" ] || { echo "sign: cannot read the password file $password_file" >&2; exit 1; }
+
+if [ "$verify" = yes ]; then
+  work=$(mktemp -d "${TMPDIR:-/tmp}/focuser-verify.XXXXXX")
+  trap 'rm -rf -- "$work"' EXIT
+  if ! timeout 60 openssl pkcs12 -in "$pkcs12" -passin "file:$password_file" -nokeys -out "$work/given.pem" \
+       2>"$work/openssl.log"; then
+    cat "$work/openssl.log"
+    echo "FAIL  cannot read the certificates of $pkcs12"
+    exit 1
+  fi
+  cat "$work/given.pem" /etc/ssl/certs/ca-certificates.crt >"$work/roots.pem" 2>/dev/null || true
+  status=0
+  for file in "$@"; do
+    name=$(basename "$file")
+    log=$work/verify.log
+    if ! timeout 60 osslsigncode verify -CAfile "$work/roots.pem" -in "$file" >"$log" 2>&1; then
+      echo "FAIL  $name: the signature does not verify:"
+      grep -v '^$' "$log" | tail -8 | sed 's/^/      /'
+      status=1
+    elif ! grep -q 'Message digest algorithm *: SHA256' "$log"; then
+      echo "FAIL  $name: not signed with SHA-256: $(grep -i 'digest algorithm' "$log" | head -n1)"
+      status=1
+    else
+      echo "ok    $name: signature verifies ($(grep -m1 'Subject:' "$log" | sed 's/^[[:space:]]*//'))"
+    fi
+  done
+  exit $status
+fi
 
 options=(-pkcs12 "$pkcs12" -readpass "$password_file" -h sha256 -n "Tavrilen Astrograph Focuser driver")
 if [ -n "$timestamp" ]; then
