@@ -167,7 +167,7 @@ TEST_F(FocuserSimSessionTest, ServesTheDriverMutesOnRequestAndQuitsCleanly) {
     LONG position = 0;
     EXPECT_EQ(focuser->get_Position(&position), S_OK);
     EXPECT_EQ(position, 4321);
-    ASSERT_EQ(focuser->Move(4400), S_OK);
+    ASSERT_EQ(focuser->Move(4400), S_OK) << TakeErrorInfo().description << "\n" << sim.Output();
     VARIANT_BOOL moving = VARIANT_TRUE;
     for (int polls = 0; polls < 200 && moving == VARIANT_TRUE; ++polls) {
         Sleep(25);
