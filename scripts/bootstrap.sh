@@ -37,5 +37,6 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
+. "$(dirname "$0")/lib/apt-update.sh"
+apt_update $SUDO || exit 1
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
