@@ -562,8 +562,15 @@ wait "$holder_pid" 2>/dev/null
 # As an earlier version left it: full control for users, inherited by subkeys.
 run 60 "$inspector" users "${profile#HKLM\\}" 0xf003f ||
   fail "could not give users full control as earlier versions did: $(tr -d '\r' <"$out")"
+# Versions up to 1.1.0 kept their Start-menu entries under a shorter name:
+# the upgrade takes them out, and the folder they leave empty.
+old_start_menu=${start_menu%/*}/Tavrilen\ Focuser
+mkdir -p "$old_start_menu"
+for name in "Focuser User Guide.lnk" "${trace_entries[@]}"; do : >"$old_start_menu/$name"; done
 install "upgrade from $previous_version to $version"
 expect_installed
+[ -e "$old_start_menu" ] && fail "the older versions' Start-menu folder is still there" ||
+  pass "the older versions' Start-menu folder removed"
 expect_value "settings kept by the upgrade" 32 "$profile" MaxPosition 12345
 expect_value "settings kept by the upgrade" 32 "$profile" COM 4
 
