@@ -2,7 +2,7 @@
 # protocol logic's unit tests, which need no Wine.
 
 # A scripted controller line, for the link's tests and its fuzzer.
-add_library(focuser_scripted_line STATIC sim/ScriptedLine.cpp)
+add_library(focuser_scripted_line STATIC devtools/ScriptedLine.cpp)
 target_link_libraries(focuser_scripted_line PUBLIC focuser_protocol)
 target_compile_options(focuser_scripted_line PRIVATE ${FOCUSER_WARNINGS})
 

@@ -8,11 +8,12 @@
 
 # What the Start-menu trace entries run (installer/FocuserTrace.cpp), stripped:
 # the 32-bit one goes into the shipped installer, from the 32-bit build.
-add_executable(FocuserTrace installer/FocuserTrace.cpp)
-target_include_directories(FocuserTrace PRIVATE ${CMAKE_SOURCE_DIR})
-target_compile_options(FocuserTrace PRIVATE ${FOCUSER_WARNINGS})
-target_link_options(FocuserTrace PRIVATE ${FOCUSER_STATIC_RUNTIME} -municode -mwindows -s)
-focuser_shipped_program(FocuserTrace)
+add_executable(focuser_trace installer/FocuserTrace.cpp)
+target_include_directories(focuser_trace PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(focuser_trace PRIVATE ${FOCUSER_WARNINGS})
+target_link_options(focuser_trace PRIVATE ${FOCUSER_STATIC_RUNTIME} -municode -mwindows -s)
+set_target_properties(focuser_trace PROPERTIES OUTPUT_NAME FocuserTrace)
+focuser_shipped_program(focuser_trace)
 
 # The installer test's stand-in for a running program that has the driver
 # loaded, and its look at the profile key's rights and the Start-menu entries;
@@ -68,7 +69,7 @@ add_custom_command(
   DEPENDS ${FOCUSER_USER_GUIDE_SOURCE}
   COMMENT "pandoc: docs/user-guide.md as a web page"
   VERBATIM)
-set(trace_switch32_file "${FOCUSER_WIN32_DIR}/$<TARGET_FILE_NAME:FocuserTrace>")
+set(trace_switch32_file "${FOCUSER_WIN32_DIR}/$<TARGET_FILE_NAME:focuser_trace>")
 
 # Are the tests that run 32-bit code registered (cmake/WineTests.cmake)? If
 # not, the 64-bit test build installs the 32-bit DLL without registering it,
@@ -87,11 +88,9 @@ set(sim32_file "")
 set(sim64_file "")
 set(sim_name "")
 set(sim_target "")
-foreach(candidate FocuserSim focuser_sim)
-  if(TARGET ${candidate} AND NOT sim_target)
-    set(sim_target ${candidate})
-  endif()
-endforeach()
+if(TARGET focuser_sim)
+  set(sim_target focuser_sim)
+endif()
 if(sim_target)
   get_target_property(sim_dir ${sim_target} RUNTIME_OUTPUT_DIRECTORY)
   if(sim_dir)
@@ -129,20 +128,20 @@ function(focuser_installer out version dll32 dll64 trace_switch sim)
     COMMAND ${make_installer} ${out} -DVERSION=${version} ${ARGN} ${sign_define}
             -DDLL32=${dll32} -DDLL64=${dll64} ${sim_define} -DUSER_GUIDE=${FOCUSER_USER_GUIDE}
             -DTRACE_SWITCH=${trace_switch}
-    DEPENDS ${installer_sources} ${dll32} ${dll64} ${trace_switch} FocuserTrace ${sim}
+    DEPENDS ${installer_sources} ${dll32} ${dll64} ${trace_switch} focuser_trace ${sim}
     COMMENT "makensis: ${name} (${version})"
     VERBATIM)
 endfunction()
 focuser_installer(${FOCUSER_INSTALLER} ${PROJECT_VERSION}
                   ${FOCUSER_DLL32} $<TARGET_FILE:focuser_dll> ${trace_switch32_file} "${sim32_file}")
 focuser_installer(${FOCUSER_INSTALLER_X64_TEST} ${PROJECT_VERSION}
-                  ${FOCUSER_DLL32} $<TARGET_FILE:focuser_dll> $<TARGET_FILE:FocuserTrace> "${sim64_file}"
+                  ${FOCUSER_DLL32} $<TARGET_FILE:focuser_dll> $<TARGET_FILE:focuser_trace> "${sim64_file}"
                   -DTARGET_AMD64 ${skip_dll32_registration})
 focuser_installer(${FOCUSER_PREVIOUS_INSTALLER} ${FOCUSER_PREVIOUS_VERSION}
                   ${FOCUSER_PREVIOUS_DLL32} $<TARGET_FILE:focuser_dll_previous> ${trace_switch32_file}
                   "${sim32_file}")
 focuser_installer(${FOCUSER_PREVIOUS_INSTALLER_X64_TEST} ${FOCUSER_PREVIOUS_VERSION}
-                  ${FOCUSER_PREVIOUS_DLL32} $<TARGET_FILE:focuser_dll_previous> $<TARGET_FILE:FocuserTrace>
+                  ${FOCUSER_PREVIOUS_DLL32} $<TARGET_FILE:focuser_dll_previous> $<TARGET_FILE:focuser_trace>
                   "${sim64_file}"
                   -DTARGET_AMD64 ${skip_dll32_registration})
 add_custom_target(installer ALL DEPENDS ${FOCUSER_INSTALLER} ${FOCUSER_INSTALLER_X64_TEST}

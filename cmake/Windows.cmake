@@ -68,7 +68,7 @@ function(focuser_driver_dll target version folder)
   # link that took the POSIX thread library, or a primitive from anywhere else,
   # fails the build (and the DLL is deleted again).
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND ${CMAKE_SOURCE_DIR}/tests/fixtures/check-dll-map.sh $<TARGET_FILE:${target}>.map
+    COMMAND ${CMAKE_SOURCE_DIR}/cmake/check-dll-map.sh $<TARGET_FILE:${target}>.map
     VERBATIM)
 
   # The DLL the tests load and the installer packs is the stripped one; its

@@ -91,7 +91,7 @@ target_compile_options(focuser_emulator PRIVATE ${FOCUSER_WARNINGS})
 target_link_libraries(focuser_emulator PUBLIC focuser_protocol)
 
 # Window pictures, for test artifacts and the demo's screenshot.
-add_library(focuser_window_image STATIC tests/support/WindowImage.cpp)
+add_library(focuser_window_image STATIC devtools/WindowImage.cpp)
 target_include_directories(focuser_window_image PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(focuser_window_image PRIVATE ${FOCUSER_WARNINGS})
 target_link_libraries(focuser_window_image PUBLIC user32 gdi32)
@@ -148,5 +148,5 @@ if(FOCUSER_CAN_RUN_WINE)
 endif()
 
 # The DLL may import only system DLLs.
-add_test(NAME dll_imports COMMAND ${CMAKE_SOURCE_DIR}/tests/fixtures/check-dll.sh
+add_test(NAME dll_imports COMMAND ${CMAKE_SOURCE_DIR}/tests/server/check-dll.sh
          ${MINGW_PREFIX}-objdump $<TARGET_FILE:focuser_dll>)

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/WindowImage.h"
+#include "devtools/WindowImage.h"
 
 namespace {
 

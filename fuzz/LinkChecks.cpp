@@ -8,7 +8,7 @@
 
 #include "fuzz/FuzzCheck.h"
 #include "link/ControllerLink.h"
-#include "sim/ScriptedLine.h"
+#include "devtools/ScriptedLine.h"
 
 namespace fuzzcheck {
 namespace {

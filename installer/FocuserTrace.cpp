@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr wchar_t kTitle[] = L"Tavrilen Focuser";
+constexpr wchar_t kTitle[] = L"Tavrilen Astrograph Focuser";
 
 int Fail(const wchar_t* what, LONG code) {
     wchar_t reason[256] = {};

@@ -96,6 +96,7 @@ RequestExecutionLevel admin
 !include WordFunc.nsh
 
 !define PRODUCT "Tavrilen Astrograph Focuser"
+!define MAKER "Tavrilen Optics"
 !define PROGID "Tavrilen.Focuser"
 !define DLL32_NAME "TavrilenFocuser.dll"
 !define DLL64_NAME "TavrilenFocuser64.dll"
@@ -116,7 +117,10 @@ RequestExecutionLevel admin
 ; under: what every program uses to let the user pick this driver. (The
 ; profile root Software\ASCOM proves nothing: this installer creates it too.)
 !define PLATFORM_CHOOSER "ASCOM.Utilities.Chooser"
-!define START_MENU_FOLDER "Tavrilen Focuser"
+!define START_MENU_FOLDER "${PRODUCT}"
+; Versions up to 1.1.0 put their entries under a shorter name; an upgrade
+; moves them.
+!define OLD_START_MENU_FOLDER "Tavrilen Focuser"
 
 !define EXIT_FAILED 2
 !define EXIT_NO_PLATFORM 3
@@ -164,7 +168,7 @@ RequestExecutionLevel admin
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
-!define INSTALL_FOLDER "Tavrilen Focuser"
+!define INSTALL_FOLDER "${PRODUCT}"
 !ifndef TARGET_AMD64
   InstallDir "$PROGRAMFILES32\${INSTALL_FOLDER}"
 !endif
@@ -176,17 +180,17 @@ ShowInstDetails show
 ShowUninstDetails show
 
 VIProductVersion "${VERSION}.0"
-VIAddVersionKey /LANG=1033 "CompanyName" "Tavrilen"
+VIAddVersionKey /LANG=1033 "CompanyName" "${MAKER}"
 VIAddVersionKey /LANG=1033 "ProductName" "${PRODUCT} driver"
 VIAddVersionKey /LANG=1033 "FileDescription" "${PRODUCT} driver setup"
 VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
-VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) 2026 Tavrilen"
+VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) 2026 ${MAKER}"
 ; A file that cannot be written is never skipped: the driver would be half new.
 AllowSkipFiles off
 
 !define MUI_ABORTWARNING
-!define MUI_WELCOMEPAGE_TEXT "This installs the ASCOM focuser driver for the Tavrilen Astrograph, so that your astronomy programs can find it in the ASCOM Chooser.$\r$\n$\r$\nClose every astronomy program before you continue.$\r$\n$\r$\n$_CLICK"
+!define MUI_WELCOMEPAGE_TEXT "This installs the ${PRODUCT} driver, the ASCOM driver of the Tavrilen Astrograph's focuser, so that your astronomy programs can find it in the ASCOM Chooser.$\r$\n$\r$\nClose every astronomy program before you continue.$\r$\n$\r$\n$_CLICK"
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
@@ -271,6 +275,16 @@ Var FilesInUse
 !macro TraceShortcut NAME SWITCH DESCRIPTION
   CreateShortcut "$SMPROGRAMS\${START_MENU_FOLDER}\${NAME}" "$INSTDIR\${TRACE_SWITCH_NAME}" \
     "${SWITCH}" "" "" SW_SHOWNORMAL "" "${DESCRIPTION}"
+!macroend
+
+; The entries this installer makes in a Start-menu FOLDER, and the folder if
+; they were all it held (a user's own entry there stays, and the folder too).
+!macro DeleteStartMenuEntries FOLDER
+  Delete "$SMPROGRAMS\${FOLDER}\Focuser User Guide.lnk"
+  Delete "$SMPROGRAMS\${FOLDER}\Focuser Trace On.lnk"
+  Delete "$SMPROGRAMS\${FOLDER}\Focuser Trace Off.lnk"
+  Delete "$SMPROGRAMS\${FOLDER}\Focuser Trace Logs.lnk"
+  RMDir "$SMPROGRAMS\${FOLDER}"
 !macroend
 
 ; Before any file is replaced: while a program holds the driver, the user is
@@ -611,7 +625,7 @@ Section "Driver" SecDriver
   WriteUninstaller "$INSTDIR\${UNINSTALLER_NAME}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT} driver"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Tavrilen"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${MAKER}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER_NAME}"'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER_NAME}" /S'
@@ -626,6 +640,7 @@ Section "Driver" SecDriver
 
   ; The Start-menu entries are for every user. The guide opens in the browser.
   SetShellVarContext all
+  !insertmacro DeleteStartMenuEntries "${OLD_START_MENU_FOLDER}"
   CreateDirectory "$SMPROGRAMS\${START_MENU_FOLDER}"
   !ifdef USER_GUIDE
     CreateShortcut "$SMPROGRAMS\${START_MENU_FOLDER}\Focuser User Guide.lnk" "$INSTDIR\${USER_GUIDE_NAME}"
@@ -726,11 +741,7 @@ Section "Uninstall"
   !insertmacro OwnRegView
 
   SetShellVarContext all
-  Delete "$SMPROGRAMS\${START_MENU_FOLDER}\Focuser User Guide.lnk"
-  Delete "$SMPROGRAMS\${START_MENU_FOLDER}\Focuser Trace On.lnk"
-  Delete "$SMPROGRAMS\${START_MENU_FOLDER}\Focuser Trace Off.lnk"
-  Delete "$SMPROGRAMS\${START_MENU_FOLDER}\Focuser Trace Logs.lnk"
-  RMDir "$SMPROGRAMS\${START_MENU_FOLDER}"
+  !insertmacro DeleteStartMenuEntries "${START_MENU_FOLDER}"
 
   ; A program that still has a DLL loaded keeps the file until the next restart.
   Delete /REBOOTOK "$INSTDIR\${DLL64_NAME}"

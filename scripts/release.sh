@@ -93,8 +93,8 @@ fi
 jobs=${FOCUSER_JOBS:-$(nproc)}
 for arch in win32 win64; do
   case $arch in
-    win32) toolchain=mingw-i686; targets=(focuser_dll FocuserSim FocuserTrace) ;;
-    win64) toolchain=mingw-x86_64; targets=(focuser_dll FocuserSim shipped_installer) ;;
+    win32) toolchain=mingw-i686; targets=(focuser_dll focuser_sim focuser_trace) ;;
+    win64) toolchain=mingw-x86_64; targets=(focuser_dll focuser_sim shipped_installer) ;;
   esac
   cmake -S "$work/src" -B "$work/build/$arch" -DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/$toolchain.cmake" \
     -DFOCUSER_WIN32_TESTS=OFF "${configure[@]}" >"$work/$arch-configure.log" 2>&1 ||

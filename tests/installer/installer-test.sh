@@ -107,9 +107,9 @@ sibling_profile='Software\ASCOM\Focuser Drivers\Other.Focuser'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\TavrilenFocuser'
 kept_settings='HKLM\Software\Tavrilen\Focuser settings'
 chooser='HKLM\Software\Classes\ASCOM.Utilities.Chooser\CLSID'
-start_menu=$prefix/drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Tavrilen\ Focuser
-install_dir_win="$program_files\\Tavrilen Focuser"
-install_dir=$prefix/drive_c/${program_files#C:\\}/Tavrilen\ Focuser
+start_menu=$prefix/drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Tavrilen\ Astrograph\ Focuser
+install_dir_win="$program_files\\Tavrilen Astrograph Focuser"
+install_dir=$prefix/drive_c/${program_files#C:\\}/Tavrilen\ Astrograph\ Focuser
 
 # Under an emulator every Wine program takes several times longer; ctest
 # passes the factor its time-outs were scaled by.
@@ -453,7 +453,7 @@ expect_installed() {
   expect_path_value "uninstall command" "$view" "$uninstall_key" UninstallString \
     "\"$install_dir_win\\Uninstall.exe\""
   # What Apps & features shows.
-  expect_value "publisher" "$view" "$uninstall_key" Publisher Tavrilen
+  expect_value "publisher" "$view" "$uninstall_key" Publisher "Tavrilen Optics"
   expect_value "version" "$view" "$uninstall_key" DisplayVersion "$version"
   # One entry in Apps & features, whatever was installed before.
   local entries=0
@@ -562,8 +562,15 @@ wait "$holder_pid" 2>/dev/null
 # As an earlier version left it: full control for users, inherited by subkeys.
 run 60 "$inspector" users "${profile#HKLM\\}" 0xf003f ||
   fail "could not give users full control as earlier versions did: $(tr -d '\r' <"$out")"
+# Versions up to 1.1.0 kept their Start-menu entries under a shorter name:
+# the upgrade takes them out, and the folder they leave empty.
+old_start_menu=${start_menu%/*}/Tavrilen\ Focuser
+mkdir -p "$old_start_menu"
+for name in "Focuser User Guide.lnk" "${trace_entries[@]}"; do : >"$old_start_menu/$name"; done
 install "upgrade from $previous_version to $version"
 expect_installed
+[ -e "$old_start_menu" ] && fail "the older versions' Start-menu folder is still there" ||
+  pass "the older versions' Start-menu folder removed"
 expect_value "settings kept by the upgrade" 32 "$profile" MaxPosition 12345
 expect_value "settings kept by the upgrade" 32 "$profile" COM 4
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "link/ControllerLink.h"
-#include "sim/ScriptedLine.h"
+#include "devtools/ScriptedLine.h"
 
 namespace {
 

@@ -24,7 +24,7 @@
 #include "tests/support/OwnDesktop.h"
 #include "tests/support/SetupDialogUser.h"
 #include "tests/support/TestRegistry.h"
-#include "tests/support/WindowImage.h"
+#include "devtools/WindowImage.h"
 
 namespace {
 

@@ -185,8 +185,9 @@ TEST(SetupResourcesTest, TheControlsAreTheTablesInTabOrder) {
         {IDC_ZERO_POSITION, kButton, "Zero Position", 77, 73, 58, 14, BS_PUSHBUTTON, true, true},
         {IDC_FIND_HOME, kButton, "Find Home", 7, 73, 58, 14, BS_PUSHBUTTON, true, true},
         {-1, kStatic, nullptr, 7, 97, 32, 34, SS_BITMAP | SS_REALSIZEIMAGE, false, false},
-        {-1, kStatic, "Tavrilen Astrograph Focus Control V1.0.0\nTavrilen Optics\nwww.example.com", 49, 102,
-         140, 25, SS_LEFT, false, true},
+        {-1, kStatic,
+         "Tavrilen Astrograph Focus Control V1.0.0\nTavrilen Optics\nSupport: see the Focuser User Guide", 49,
+         102, 140, 25, SS_LEFT, false, true},
     };
     Template dialog;
     ASSERT_TRUE(ReadTemplate(dialog));

@@ -1,4 +1,4 @@
-#include "sim/ScriptedLine.h"
+#include "devtools/ScriptedLine.h"
 
 #include <algorithm>
 #include <cstring>

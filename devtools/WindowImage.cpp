@@ -1,4 +1,4 @@
-#include "tests/support/WindowImage.h"
+#include "devtools/WindowImage.h"
 
 #include <cstdio>
 #include <vector>
