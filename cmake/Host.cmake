@@ -72,3 +72,7 @@ target_link_libraries(fuzz_corpus_tests PRIVATE focuser_fuzz_checks gtest_main)
 target_compile_options(fuzz_corpus_tests PRIVATE ${FOCUSER_WARNINGS})
 target_compile_definitions(fuzz_corpus_tests PRIVATE FOCUSER_FUZZ_CORPUS="${CMAKE_SOURCE_DIR}/fuzz/corpus")
 add_test(NAME fuzz_corpus COMMAND fuzz_corpus_tests)
+
+# The Linux front end: the simulator on a pseudo-terminal and the device server.
+include(cmake/NativeSim.cmake)
+include(cmake/Alpaca.cmake)

@@ -1,0 +1,1 @@
+# The Alpaca device server (focuser-alpaca) and its tests.
