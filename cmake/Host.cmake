@@ -46,6 +46,7 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 add_executable(protocol_tests
   tests/link/ControllerProtocolTest.cpp
   tests/link/ControllerLinkTest.cpp
+  tests/link/FocuserSessionTest.cpp
   tests/settings/SettingsTextTest.cpp
   tests/numbertext/NumberTextTest.cpp
   tests/numbertext/ExactDecimalTest.cpp
