@@ -157,7 +157,8 @@ bool ServerSettings::Save(const ServerSettingsValues& values, std::string& error
         m_keepOldFile = false;
     }
     const std::string text = Format(values);
-    const std::string temporary = m_path + ".tmp." + std::to_string(getpid());
+    // One fixed name: a save killed half-way leaves a file the next one replaces.
+    const std::string temporary = m_path + ".tmp";
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         error = SystemError("cannot write settings file", temporary);
