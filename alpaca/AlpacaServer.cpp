@@ -13,20 +13,14 @@ constexpr const char kText[] = "text/plain; charset=utf-8";
 constexpr const char kHtml[] = "text/html; charset=utf-8";
 constexpr const char kForm[] = "application/x-www-form-urlencoded";
 
-Parameters ParseParameters(const std::string& text) {
-    httplib::Params parsed;
-    httplib::detail::parse_query_text(text, parsed);
-    return Parameters(parsed.begin(), parsed.end());
-}
-
 Parameters QueryOf(const httplib::Request& request) {
     const size_t mark = request.target.find('?');
-    return mark == std::string::npos ? Parameters() : ParseParameters(request.target.substr(mark + 1));
+    return mark == std::string::npos ? Parameters() : ApiRequest::ParseParameters(request.target.substr(mark + 1));
 }
 
 Parameters FormOf(const httplib::Request& request) {
     if (request.get_header_value("Content-Type").rfind(kForm, 0) != 0) return Parameters();
-    return ParseParameters(request.body);
+    return ApiRequest::ParseParameters(request.body);
 }
 
 void Refuse(httplib::Response& response, int status, const std::string& reason) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include <httplib.h>
+
 namespace {
 
 constexpr const char kPrefix[] = "/api/v1/focuser/0/";
@@ -69,6 +71,12 @@ bool ReadId(const Parameters& parameters, const char* name, bool anyCase, uint32
 }
 
 }  // namespace
+
+Parameters ApiRequest::ParseParameters(const std::string& text) {
+    httplib::Params parsed;
+    httplib::detail::parse_query_text(text, parsed);
+    return Parameters(parsed.begin(), parsed.end());
+}
 
 bool ApiRequest::ParseId(const std::string& text, uint32_t& value) {
     if (text.empty() || text.size() > 10) return false;

@@ -38,6 +38,9 @@ public:
     static bool Parse(const std::string& path, Verb verb, const Parameters& query,
                       const Parameters& form, ApiCall& call, std::string& reason);
 
+    // A query string or an application/x-www-form-urlencoded body, decoded.
+    static Parameters ParseParameters(const std::string& text);
+
     // The ID fields' rule: a whole number 0..4294967295 in plain digits.
     static bool ParseId(const std::string& text, uint32_t& value);
     // "true"/"false" in any letter case.
