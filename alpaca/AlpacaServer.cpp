@@ -5,6 +5,7 @@
 #include "alpaca/ConnectionQueue.h"
 
 #include <strings.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -51,15 +52,22 @@ uint32_t AlpacaServer::NextTransaction() {
     return id;
 }
 
+void AlpacaServer::Http::WidenBacklog(int backlog) {
+    // listen() again on a listening socket only changes its backlog.
+    ::listen(svr_sock_, backlog);
+}
+
 bool AlpacaServer::Bind(const std::string& host, int port, std::string& error) {
     if (port == 0) {
         const int bound = m_http.bind_to_any_port(host);
         if (bound > 0) {
             m_port = static_cast<uint16_t>(bound);
+            m_http.WidenBacklog(static_cast<int>(kConnectionCap));
             return true;
         }
     } else if (m_http.bind_to_port(host, port)) {
         m_port = static_cast<uint16_t>(port);
+        m_http.WidenBacklog(static_cast<int>(kConnectionCap));
         return true;
     }
     error = "cannot listen on " + host + ":" + std::to_string(port) +

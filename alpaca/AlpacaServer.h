@@ -38,11 +38,18 @@ private:
     bool FromThisServer(const httplib::Request& request, httplib::Response& response);
     uint32_t NextTransaction();
 
+    // The library listens with a backlog of 5, so that a few clients
+    // connecting at once would wait for SYN retries; this widens it.
+    class Http : public httplib::Server {
+    public:
+        void WidenBacklog(int backlog);
+    };
+
     FocuserDevice& m_device;
     EventLog& m_log;
     std::string m_machineName;
     SetupPages m_pages;
-    httplib::Server m_http;
+    Http m_http;
     uint16_t m_port = 0;
     std::atomic<uint32_t> m_transaction{0};
 };

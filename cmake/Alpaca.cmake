@@ -43,10 +43,6 @@ target_compile_definitions(alpaca_tests PRIVATE FOCUSER_FUZZ_CORPUS="${CMAKE_SOU
 target_compile_options(alpaca_tests PRIVATE ${FOCUSER_WARNINGS})
 add_test(NAME alpaca COMMAND alpaca_tests)
 
-if(NOT TARGET focuser_sim_native)
-  message(WARNING "no focuser_sim_native target: the server's tests against the simulator are left out")
-  return()
-endif()
 # The server as a client sees it, against the simulator on a pseudo-terminal,
 # and the benchmark that measures it the same way.
 add_library(alpaca_rig STATIC tests/alpaca/ServerRig.cpp)
