@@ -55,6 +55,7 @@ add_dependencies(alpaca_rig focuser_sim_native focuser_alpaca)
 
 add_executable(alpaca_server_tests
   tests/alpaca/AlpacaServerTest.cpp
+  tests/alpaca/AlpacaFaultTest.cpp
 )
 target_link_libraries(alpaca_server_tests PRIVATE alpaca_rig gtest_main)
 target_compile_options(alpaca_server_tests PRIVATE ${FOCUSER_WARNINGS})

@@ -100,12 +100,13 @@ ServerRig::~ServerRig() {
 
 bool ServerRig::Start(const std::vector<std::string>& simArguments,
                       const std::vector<std::string>& serverArguments) {
-    std::vector<std::string> arguments = {FOCUSER_SIM_EXE, "--pty"};
+    // A link that follows the simulator's pty, even to a new one after "appear".
+    std::vector<std::string> arguments = {FOCUSER_SIM_EXE, "--pty", "--quiet",
+                                          "--link=" + folder + "/tty"};
     arguments.insert(arguments.end(), simArguments.begin(), simArguments.end());
     if (!sim.Start(arguments, folder + "/sim.out", folder + "/sim.err")) return false;
     // The device path is the whole first line.
-    if (!ChildProcess::WaitForLine(folder + "/sim.out", "/dev/", device, 5000)) return false;
-    device = "/dev/" + device;
+    if (!ChildProcess::WaitForLine(folder + "/sim.out", "", device, 5000)) return false;
     return StartServer(server, port, "server", serverArguments);
 }
 
