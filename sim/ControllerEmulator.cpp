@@ -29,6 +29,28 @@ const char* KindName(ControllerEmulator::TraceEntry::Kind kind) {
     return "?";
 }
 
+// The clock and the thread's pauses, as precise as each system gives them (a
+// C++ runtime for Windows may build its steady clock on a coarse one).
+#ifdef _WIN32
+double MonotonicMs() {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+void YieldThread() { SwitchToThread(); }
+void Pause(unsigned ms) { Sleep(ms); }
+#else
+double MonotonicMs() {
+    return std::chrono::duration<double, std::milli>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+void YieldThread() { std::this_thread::yield(); }
+void Pause(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+#endif
+
 #ifdef _WIN32
 // A COM port, one end of a null-modem pair.
 class ComPort final : public ControllerEmulator::Port {
@@ -132,14 +154,11 @@ ControllerEmulator::Responder ControllerEmulator::Model(FocuserModel& model) {
     };
 }
 
-ControllerEmulator::ControllerEmulator() : m_responder(Silent()) {}
+ControllerEmulator::ControllerEmulator() : m_startMs(MonotonicMs()), m_responder(Silent()) {}
 
 ControllerEmulator::~ControllerEmulator() { Stop(); }
 
-double ControllerEmulator::NowMs() const {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_start)
-        .count();
-}
+double ControllerEmulator::NowMs() const { return MonotonicMs() - m_startMs; }
 
 #ifdef _WIN32
 bool ControllerEmulator::Start(const char* device) {
@@ -359,12 +378,12 @@ void ControllerEmulator::Run() {
         const size_t received = m_port->Read(buffer, kFrameSize - m_partial.size(), waitMs, failed);
         if (failed) {
             // A pulled plug: the port may come back.
-            std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+            Pause(kPollMs);
         }
         if (received > 0) {
             Receive(buffer, received, NowMs());
         } else if (waitMs == 0 && untilDueMs > 0.0) {
-            std::this_thread::yield();
+            YieldThread();
         }
         HandleArrivedFrames(NowMs());
         SendDue(NowMs());

@@ -7,7 +7,6 @@
 // a real 9600 baud line, both ways. Everything it receives and sends is kept
 // in a trace with times.
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -156,7 +155,7 @@ private:
     std::atomic<size_t> m_frameCount{0};
     // Transmissions queued or injected and not yet written in full.
     std::atomic<size_t> m_unsent{0};
-    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+    const double m_startMs;
 
     // Owned by the emulator's thread while it runs.
     std::string m_partial;              // bytes of the frame being received

@@ -195,13 +195,11 @@ void RunCommands(PtySimulator& simulator, unsigned durationSeconds) {
         char buffer[128];
         const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
         if (got <= 0 && !(got < 0 && errno == EINTR)) return;
-        for (ssize_t i = 0; i < got; ++i) {
-            if (buffer[i] != '\n' && buffer[i] != '\r') {
-                if (line.size() < 64) line += buffer[i];
-                continue;
-            }
-            if (!simulator.Command(line)) return;
-            line.clear();
+        if (got > 0 && !FeedTypedCommands(line, buffer, static_cast<size_t>(got),
+                                          [&](const std::string& command) {
+                                              return simulator.Command(command);
+                                          })) {
+            return;
         }
     }
 }

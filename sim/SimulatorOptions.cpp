@@ -249,3 +249,17 @@ bool ParseSimulatorOptions(const std::vector<std::string>& arguments, SimulatorO
     }
     return true;
 }
+
+bool FeedTypedCommands(std::string& pending, const char* bytes, size_t count,
+                       const std::function<bool(const std::string&)>& command) {
+    for (size_t i = 0; i < count; ++i) {
+        if (bytes[i] != '\n' && bytes[i] != '\r') {
+            if (pending.size() < 64) pending += bytes[i];
+            continue;
+        }
+        const std::string line = pending;
+        pending.clear();
+        if (!command(line)) return false;
+    }
+    return true;
+}

@@ -1,6 +1,8 @@
 #pragma once
 // The simulator's command line, FocuserSim.exe's on a COM port and
 // focuser-sim's on a pty: what it means and the text that explains it.
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,3 +33,9 @@ bool ParseSimulatorOptions(const std::vector<std::string>& arguments, SimulatorO
                            std::string& error, SimulatorFront front = SimulatorFront::ComPort);
 
 const char* SimulatorUsage(SimulatorFront front = SimulatorFront::ComPort);
+
+// Commands typed while it runs arrive in pieces: adds count bytes to pending
+// and hands each complete line (its end left off, and cut at 64 characters)
+// to command, which returns false to stop there. False once it has.
+bool FeedTypedCommands(std::string& pending, const char* bytes, size_t count,
+                       const std::function<bool(const std::string&)>& command);

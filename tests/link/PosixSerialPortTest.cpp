@@ -1,11 +1,11 @@
 // PosixSerialPort on a pseudo-terminal this test holds the other end of: the
-// line settings it leaves, the exchange, its exclusivity, and its bounds on a
-// silent, a held and a vanished line. Bounds are checked with generous slack.
+// line settings it leaves, the exchange, its exclusivity and the read window
+// (checked with generous slack). Its other bounds, on a held and a vanished
+// line, are tried against focuser-sim (tests/sim/FocuserSimPtyTest.cpp).
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <memory>
 #include <string>
 
 #include <fcntl.h>
@@ -26,24 +26,19 @@ double MsSince(Clock::time_point start) {
 // does, so the port's closing never hangs the line up.
 struct Pty {
     Pty() {
-        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
         if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
         path = ptsname(master);
         slave = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     }
-    ~Pty() { Vanish(); }
-    void Vanish() {
+    ~Pty() {
         if (slave >= 0) close(slave);
         if (master >= 0) close(master);
-        slave = master = -1;
     }
     std::string ReadMaster() {
         char buffer[64];
         usleep(20000);
-        const int flags = fcntl(master, F_GETFL);
-        fcntl(master, F_SETFL, flags | O_NONBLOCK);
         const ssize_t got = read(master, buffer, sizeof buffer);
-        fcntl(master, F_SETFL, flags);
         return got > 0 ? std::string(buffer, static_cast<size_t>(got)) : std::string();
     }
     int master = -1;
@@ -107,43 +102,6 @@ TEST(PosixSerialPort, OpenFailuresSayWhyAndLeaveNothingOpen) {
     first.Close();
     PosixSerialPort again;
     EXPECT_TRUE(again.Open(pty.path.c_str(), error)) << "closing frees it: " << error;
-}
-
-TEST(PosixSerialPort, AHeldLineFailsTheWriteWithinItsBoundAndSendsNothingLater) {
-    Pty pty;
-    PosixSerialPort port;
-    std::string error;
-    ASSERT_TRUE(port.Open(pty.path.c_str(), error)) << error;
-
-    ASSERT_EQ(tcflow(pty.slave, TCOOFF), 0);
-    const auto start = Clock::now();
-    EXPECT_FALSE(port.Write("FA001500#", 9));
-    EXPECT_GT(MsSince(start), 80.0);
-    EXPECT_LT(MsSince(start), 600.0);
-    ASSERT_EQ(tcflow(pty.slave, TCOON), 0);
-    EXPECT_EQ(pty.ReadMaster(), "") << "the refused frame was discarded";
-    EXPECT_TRUE(port.Write("FG0000000", 9)) << "released, the line works again";
-    EXPECT_EQ(pty.ReadMaster(), "FG0000000");
-}
-
-TEST(PosixSerialPort, AVanishedDeviceFailsAtOnceAndANewOneOpens) {
-    auto pty = std::make_unique<Pty>();
-    PosixSerialPort port;
-    std::string error;
-    ASSERT_TRUE(port.Open(pty->path.c_str(), error)) << error;
-    pty->Vanish();
-
-    char reply[9];
-    const auto start = Clock::now();
-    EXPECT_EQ(port.Read(reply, 9), 0u);
-    EXPECT_FALSE(port.Write("FG0000000", 9));
-    EXPECT_LT(MsSince(start), 400.0) << "within the bounds, even without waiting them out";
-
-    port.Close();
-    pty = std::make_unique<Pty>();
-    ASSERT_TRUE(port.Open(pty->path.c_str(), error)) << error;
-    ASSERT_TRUE(port.Write("FG0000000", 9));
-    EXPECT_EQ(pty->ReadMaster(), "FG0000000");
 }
 
 }  // namespace
