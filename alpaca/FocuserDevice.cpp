@@ -62,6 +62,10 @@ void FocuserDevice::OwnLine() {
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_stopping) {
         ReadKind kind = ReadKind::Position;
+        if (m_scheduler.Gathering(kind)) {
+            const auto until = std::chrono::steady_clock::now() + kGatherBound;
+            m_wake.wait_until(lock, until, [&] { return m_stopping || !m_scheduler.Gathering(kind); });
+        }
         const ReadScheduler::Turn turn = m_scheduler.Next(kind);
         if (turn == ReadScheduler::Turn::None) {
             // No time-out: an idle server does not wake up.

@@ -2,6 +2,7 @@
 
 uint64_t ReadScheduler::Request(ReadKind kind) {
     const int k = Index(kind);
+    ++m_joined[k];
     if (!m_queued[k]) {
         m_queued[k] = true;
         m_order.push_back(k);
@@ -18,11 +19,24 @@ ReadScheduler::Turn ReadScheduler::Next(ReadKind& kind) {
     if (k == kJob) return Turn::Job;
     m_queued[k] = false;
     ++m_started[k];
+    m_serving[k] = m_joined[k];
+    m_joined[k] = 0;
     kind = static_cast<ReadKind>(k);
     return Turn::Read;
 }
 
-void ReadScheduler::Finished(ReadKind kind) { m_finished[Index(kind)] = m_started[Index(kind)]; }
+void ReadScheduler::Finished(ReadKind kind) {
+    const int k = Index(kind);
+    m_finished[k] = m_started[k];
+    m_lastServed[k] = m_serving[k];
+}
+
+bool ReadScheduler::Gathering(ReadKind& kind) const {
+    if (m_order.empty() || m_order.front() == kJob) return false;
+    const int k = m_order.front();
+    kind = static_cast<ReadKind>(k);
+    return m_joined[k] < m_lastServed[k];
+}
 
 bool ReadScheduler::Answered(ReadKind kind, uint64_t ticket) const {
     return m_finished[Index(kind)] >= ticket;

@@ -28,6 +28,12 @@ public:
     void Finished(ReadKind kind);
     bool Answered(ReadKind kind, uint64_t ticket) const;
 
+    // True when the next turn is a read of kind that fewer requests wait
+    // for than its last exchange answered: the clients it answered are
+    // most likely on their way back, and a moment's wait lets one exchange
+    // serve them all again instead of every other one.
+    bool Gathering(ReadKind& kind) const;
+
 private:
     static int Index(ReadKind kind) { return static_cast<int>(kind); }
     static constexpr int kJob = -1;
@@ -36,4 +42,7 @@ private:
     bool m_queued[kKinds] = {};
     uint64_t m_started[kKinds] = {};
     uint64_t m_finished[kKinds] = {};
+    unsigned m_joined[kKinds] = {};      // waiting for the queued exchange
+    unsigned m_serving[kKinds] = {};     // waiting for the one on the line
+    unsigned m_lastServed[kKinds] = {};  // answered by the last one
 };

@@ -61,3 +61,9 @@ target_link_libraries(alpaca_server_tests PRIVATE alpaca_rig gtest_main)
 target_compile_options(alpaca_server_tests PRIVATE ${FOCUSER_WARNINGS})
 add_test(NAME alpaca_server COMMAND alpaca_server_tests)
 set_tests_properties(alpaca_server PROPERTIES TIMEOUT 300)
+
+# Run by scripts/benchmark.sh; prints figures, checks nothing.
+add_executable(alpaca_benchmark tests/alpaca/AlpacaBenchmark.cpp)
+target_link_libraries(alpaca_benchmark PRIVATE alpaca_rig focuser_posix_line)
+target_compile_options(alpaca_benchmark PRIVATE ${FOCUSER_WARNINGS})
+target_compile_definitions(alpaca_benchmark PRIVATE FOCUSER_ALPACA_EXE="$<TARGET_FILE:focuser_alpaca>")

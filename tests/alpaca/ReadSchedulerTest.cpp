@@ -36,6 +36,23 @@ TEST(ReadScheduler, WaitingRequestsOfAKindShareOneExchange) {
     for (uint64_t ticket : tickets) EXPECT_TRUE(scheduler.Answered(ReadKind::Moving, ticket));
 }
 
+TEST(ReadScheduler, ANextReadGathersTheClientsTheLastOneAnswered) {
+    ReadScheduler scheduler;
+    ReadKind kind;
+    for (int i = 0; i < 3; ++i) scheduler.Request(ReadKind::Position);
+    EXPECT_FALSE(scheduler.Gathering(kind)) << "nothing answered yet: no one to wait for";
+    scheduler.Next(kind);
+    scheduler.Finished(ReadKind::Position);
+    const bool expected[] = {true, true, false};  // after one, two, three are back
+    for (bool gathering : expected) {
+        scheduler.Request(ReadKind::Position);
+        EXPECT_EQ(scheduler.Gathering(kind), gathering);
+    }
+    scheduler.RequestJob();
+    scheduler.Next(kind);
+    EXPECT_FALSE(scheduler.Gathering(kind)) << "a job next: nothing to gather";
+}
+
 TEST(ReadScheduler, WorkIsTakenInOrderOfArrival) {
     ReadScheduler scheduler;
     scheduler.Request(ReadKind::Temperature);
