@@ -260,26 +260,23 @@ DeviceAnswer FocuserDevice::Move(int32_t target) {
     });
 }
 
-DeviceAnswer FocuserDevice::ZeroPosition() {
+DeviceAnswer FocuserDevice::ZeroPosition() { return SetupCommand(false); }
+
+DeviceAnswer FocuserDevice::FindHome() { return SetupCommand(true); }
+
+DeviceAnswer FocuserDevice::SetupCommand(bool home) {
     if (!IsConnected()) return DeviceAnswer::Error(ascom_error::kNotConnected, kNotConnected);
     const int32_t speed = Settings().speed;
     // As the setup dialog does: the command runs at the stored speed.
-    return RunOnLine([this, speed]() {
+    return RunOnLine([this, speed, home]() {
+        const char* what = home ? "find home" : "zero position";
         m_session.ApplySpeed(speed);
-        if (!m_session.ZeroPosition()) return Failure("zero position", focuser_message::kLinkFail);
-        m_log.Write("zero position");
-        return DeviceAnswer::Value(nullptr);
-    });
-}
-
-DeviceAnswer FocuserDevice::FindHome() {
-    if (!IsConnected()) return DeviceAnswer::Error(ascom_error::kNotConnected, kNotConnected);
-    const int32_t speed = Settings().speed;
-    return RunOnLine([this, speed]() {
-        m_session.ApplySpeed(speed);
-        if (!m_session.FindHome()) return Failure("find home", focuser_message::kLinkFail);
-        m_motionLatched = true;
-        m_log.Write("find home");
+        if (!(home ? m_session.FindHome() : m_session.ZeroPosition())) {
+            return Failure(what, focuser_message::kLinkFail);
+        }
+        // Homing is a motion like a move.
+        if (home) m_motionLatched = true;
+        m_log.Write(what);
         return DeviceAnswer::Value(nullptr);
     });
 }

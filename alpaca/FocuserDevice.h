@@ -74,6 +74,7 @@ private:
     DeviceAnswer Connect(uint32_t clientId);
     DeviceAnswer Disconnect(uint32_t clientId);
     DeviceAnswer Move(int32_t target);
+    DeviceAnswer SetupCommand(bool home);
     DeviceAnswer DeviceState();
     DeviceAnswer Failure(const char* what, const std::string& message);
 

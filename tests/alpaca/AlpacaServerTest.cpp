@@ -289,6 +289,18 @@ TEST_F(AlpacaServer, TheSetupPageSavesAndRefusesForeignPages) {
     ASSERT_TRUE(result);
     EXPECT_NE(result->body.find("Continue?"), std::string::npos);
     EXPECT_EQ(rig.Get("ismoving")["Value"], false);
+    struct Command {
+        const char* form;
+        const char* notice;
+    } commands[] = {{"Do=zero", "Position set to zero."}, {"Do=home-confirmed", "Finding home."}};
+    for (const Command& command : commands) {
+        result = client.Post("/setup", {{"Origin", "http://" + own}}, command.form,
+                             "application/x-www-form-urlencoded");
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->status, 200) << command.form;
+        EXPECT_NE(result->body.find(command.notice), std::string::npos) << result->body;
+    }
+    EXPECT_EQ(rig.Get("ismoving")["Value"], true) << "homing";
     // A browser's PUT to the API from elsewhere is refused too.
     result = client.Put("/api/v1/focuser/0/move", {{"Origin", "http://evil.example"}}, "Position=5",
                         "application/x-www-form-urlencoded");
