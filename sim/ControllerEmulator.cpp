@@ -29,7 +29,7 @@ const char* KindName(ControllerEmulator::TraceEntry::Kind kind) {
     return "?";
 }
 
-// The clock and the thread's pauses, as precise as each system gives them (a
+// The clock and the thread's pause, as precise as each system gives them (a
 // C++ runtime for Windows may build its steady clock on a coarse one).
 #ifdef _WIN32
 double MonotonicMs() {
@@ -39,7 +39,6 @@ double MonotonicMs() {
     QueryPerformanceCounter(&now);
     return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
-void YieldThread() { SwitchToThread(); }
 void Pause(unsigned ms) { Sleep(ms); }
 #else
 double MonotonicMs() {
@@ -47,7 +46,6 @@ double MonotonicMs() {
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
-void YieldThread() { std::this_thread::yield(); }
 void Pause(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 #endif
 
@@ -78,11 +76,16 @@ public:
         return true;
     }
 
-    size_t Read(char* buffer, size_t count, unsigned waitMs, bool& failed) override {
-        SetReadWait(waitMs);
+    size_t Read(char* buffer, size_t count, double waitMs, bool& failed) override {
+        // A read's wait is counted in whole ms, so the last fraction of a ms
+        // before something falls due is polled.
+        const DWORD ms = waitMs < 1.0 ? 0 : static_cast<DWORD>(waitMs);
+        SetReadWait(ms);
         DWORD received = 0;
         failed = !ReadFile(m_handle, buffer, static_cast<DWORD>(count), &received, nullptr);
-        return failed ? 0 : received;
+        if (failed) return 0;
+        if (received == 0 && ms == 0 && waitMs > 0.0) SwitchToThread();
+        return received;
     }
 
     void Write(const char* bytes, size_t count) override {
@@ -364,27 +367,15 @@ void ControllerEmulator::Run() {
             }
             m_injected.clear();
         }
-        // Block until the rest of the frame is in or the next thing falls due;
-        // the last fraction of a ms before it is polled, since a read's wait
-        // is counted in whole ms.
-        const double untilDueMs = NextDueMs() - NowMs();
-        unsigned waitMs = kPollMs;
-        if (untilDueMs < 1.0) {
-            waitMs = 0;
-        } else if (untilDueMs < kPollMs) {
-            waitMs = static_cast<unsigned>(untilDueMs);
-        }
+        // Block until the rest of the frame is in or the next thing falls due.
+        const double waitMs = std::max(0.0, std::min<double>(NextDueMs() - NowMs(), kPollMs));
         bool failed = false;
         const size_t received = m_port->Read(buffer, kFrameSize - m_partial.size(), waitMs, failed);
         if (failed) {
             // A pulled plug: the port may come back.
             Pause(kPollMs);
         }
-        if (received > 0) {
-            Receive(buffer, received, NowMs());
-        } else if (waitMs == 0 && untilDueMs > 0.0) {
-            YieldThread();
-        }
+        if (received > 0) Receive(buffer, received, NowMs());
         HandleArrivedFrames(NowMs());
         SendDue(NowMs());
     }

@@ -69,10 +69,11 @@ public:
     class Port {
     public:
         virtual ~Port() = default;
-        // Waits up to waitMs for bytes (0: takes what is there) and returns
-        // how many of up to count arrived; it may return as soon as any are
-        // in. failed is set when the line itself failed.
-        virtual size_t Read(char* buffer, size_t count, unsigned waitMs, bool& failed) = 0;
+        // Waits up to waitMs for bytes (0: takes what is there), to the
+        // fraction of a ms where the system can, and returns how many of up
+        // to count arrived; it may return as soon as any are in. failed is
+        // set when the line itself failed.
+        virtual size_t Read(char* buffer, size_t count, double waitMs, bool& failed) = 0;
         virtual void Write(const char* bytes, size_t count) = 0;
     };
 
