@@ -225,27 +225,36 @@ TEST_F(AlpacaServer, TheConnectionIsSharedByClientId) {
 
 TEST_F(AlpacaServer, DiscoveryAnswersOnLoopback) {
     ASSERT_NE(rig.discoveryPort, 0);
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to = {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(rig.discoveryPort);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in to4 = {};
+    to4.sin_family = AF_INET;
+    to4.sin_port = htons(rig.discoveryPort);
+    to4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in6 to6 = {};
+    to6.sin6_family = AF_INET6;
+    to6.sin6_port = htons(rig.discoveryPort);
+    to6.sin6_addr = in6addr_loopback;
     struct Case {
         std::string datagram;
         bool answered;
     } cases[] = {{"hello", false}, {"alpacadiscovery1", true}, {"alpacadiscovery1 and more", true}};
-    for (const Case& c : cases) {
-        sendto(fd, c.datagram.data(), c.datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-        pollfd ready = {fd, POLLIN, 0};
-        char reply[128] = {};
-        const bool got = poll(&ready, 1, c.answered ? 2000 : 300) == 1 &&
-                         recv(fd, reply, sizeof reply - 1, 0) > 0;
-        EXPECT_EQ(got, c.answered) << c.datagram;
-        if (got) {
-            EXPECT_EQ(std::string(reply), "{\"AlpacaPort\":" + std::to_string(rig.port) + "}");
+    for (int family : {AF_INET, AF_INET6}) {
+        const int fd = socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const sockaddr* to = family == AF_INET ? reinterpret_cast<const sockaddr*>(&to4)
+                                               : reinterpret_cast<const sockaddr*>(&to6);
+        const socklen_t size = family == AF_INET ? sizeof to4 : sizeof to6;
+        for (const Case& c : cases) {
+            sendto(fd, c.datagram.data(), c.datagram.size(), 0, to, size);
+            pollfd ready = {fd, POLLIN, 0};
+            char reply[128] = {};
+            const bool got = poll(&ready, 1, c.answered ? 2000 : 300) == 1 &&
+                             recv(fd, reply, sizeof reply - 1, 0) > 0;
+            EXPECT_EQ(got, c.answered) << c.datagram << (family == AF_INET ? " to 127.0.0.1" : " to ::1");
+            if (got) {
+                EXPECT_EQ(std::string(reply), "{\"AlpacaPort\":" + std::to_string(rig.port) + "}");
+            }
         }
+        close(fd);
     }
-    close(fd);
 }
 
 TEST_F(AlpacaServer, TheSetupPageSavesAndRefusesForeignPages) {
