@@ -169,7 +169,7 @@ int main(int argc, char** argv) {
     const double bare = BareExchangeMs(rig.device, 200);
     std::printf("%-52s %8.2f ms\n", "bare serial exchange (position), mean of 200", bare);
 
-    if (rig.Put("connect", "ClientID=1")["ErrorNumber"] != 0) return 1;
+    if (!rig.Connect(1)) return 1;
     const Polling one = Poll(rig.port, 1, seconds / 4, false);
     const double oneMs = one.seconds * 1000.0 / one.answers;
     const double oneRate = one.answers / one.seconds;

@@ -38,7 +38,7 @@ TEST_P(AlpacaFault, MembersFailInTimeAndRecover) {
     const Fault& fault = GetParam();
     ServerRig rig;
     ASSERT_TRUE(rig.Start({"--position=500"}));
-    ASSERT_EQ(rig.Put("connect", "ClientID=1")["ErrorNumber"], 0);
+    ASSERT_TRUE(rig.Connect(1));
     ASSERT_EQ(rig.Get("position")["Value"], 500);
 
     rig.sim.Send(fault.start);
@@ -66,7 +66,7 @@ TEST_P(AlpacaFault, MembersFailInTimeAndRecover) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     if (fault.reconnect) {
         EXPECT_EQ(rig.Put("disconnect", "ClientID=1")["ErrorNumber"], 0);
-        EXPECT_EQ(rig.Put("connect", "ClientID=1")["ErrorNumber"], 0);
+        EXPECT_TRUE(rig.Connect(1));
     }
     EXPECT_EQ(rig.Get("position")["Value"], 500) << fault.name;
     EXPECT_EQ(rig.Put("move", "Position=600")["ErrorNumber"], 0) << fault.name;

@@ -142,7 +142,7 @@ TEST_F(AlpacaServer, MembersWhileNotConnected) {
 TEST_F(AlpacaServer, ConnectedMembersAndMoves) {
     // A short travel keeps the moves to the ends short.
     ASSERT_EQ(rig.Client().Post("/setup", "MaxPosition=1500", "application/x-www-form-urlencoded")->status, 200);
-    ASSERT_EQ(Error(rig.Put("connect", "ClientID=1")), 0);
+    ASSERT_TRUE(rig.Connect(1));
     EXPECT_EQ(rig.Get("connected")["Value"], true);
     const int32_t maxStep = rig.Get("maxstep")["Value"];
     const nlohmann::json temperature = rig.Get("temperature");
@@ -211,7 +211,7 @@ TEST_F(AlpacaServer, TheConnectionIsSharedByClientId) {
     ChildProcess other;
     uint16_t otherPort = 0;
     ASSERT_TRUE(rig.StartServer(other, otherPort, "other", {}));
-    EXPECT_TRUE(rig.Put("connect", "ClientID=1").is_object());
+    ASSERT_TRUE(rig.Connect(1));
     httplib::Client second("127.0.0.1", otherPort);
     httplib::Result result = second.Put("/api/v1/focuser/0/connect", "ClientID=9",
                                         "application/x-www-form-urlencoded");
@@ -285,7 +285,7 @@ TEST_F(AlpacaServer, TheSetupPageSavesAndRefusesForeignPages) {
                   std::string::npos);
     }
     // A device change while connected is refused, with the reason.
-    ASSERT_EQ(Error(rig.Put("connect", "ClientID=3")), 0);
+    ASSERT_TRUE(rig.Connect(3));
     httplib::Client client = rig.Client();
     httplib::Result result = client.Post("/setup", {{"Origin", "http://" + own}},
                                          "Do=save&Device=/dev/null", "application/x-www-form-urlencoded");
@@ -364,7 +364,7 @@ TEST_F(AlpacaServer, LimitsAnswerWithHttpErrors) {
 }
 
 TEST_F(AlpacaServer, StopsWithinASecondOnSignal) {
-    ASSERT_EQ(Error(rig.Put("connect", "ClientID=1")), 0);
+    ASSERT_TRUE(rig.Connect(1));
     httplib::Client keptAlive = rig.Client();
     ASSERT_TRUE(keptAlive.Get("/api/v1/focuser/0/position"));
     for (int signal : {SIGTERM}) {

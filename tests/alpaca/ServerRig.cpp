@@ -134,6 +134,14 @@ httplib::Client ServerRig::Client() const {
     return client;
 }
 
+bool ServerRig::Connect(int clientId) const {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const nlohmann::json body = Put("connect", "ClientID=" + std::to_string(clientId));
+        if (body.is_object() && body["ErrorNumber"] == 0) return true;
+    }
+    return false;
+}
+
 namespace {
 nlohmann::json Parsed(const httplib::Result& result, int* status) {
     if (status != nullptr) *status = result ? result->status : -1;
