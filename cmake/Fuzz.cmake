@@ -30,3 +30,17 @@ foreach(pair ${FOCUSER_FUZZ_TARGETS})
   target_compile_options(${name}_fuzzer PRIVATE ${FOCUSER_WARNINGS} ${FOCUSER_SANITIZERS} -fsanitize=fuzzer)
   target_link_options(${name}_fuzzer PRIVATE ${FOCUSER_SANITIZERS} -fsanitize=fuzzer)
 endforeach()
+
+# The device server's request mapping: its own sources, since the checks
+# library is built for every target and the server only on Linux. Form and
+# query decoding come from cpp-httplib, as in the server.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(CPP_HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+add_executable(api_request_fuzzer
+  fuzz/ApiRequestFuzzer.cpp
+  fuzz/ApiRequestChecks.cpp
+  alpaca/ApiRequest.cpp
+)
+target_link_libraries(api_request_fuzzer PRIVATE focuser_fuzz_checks PkgConfig::CPP_HTTPLIB)
+target_compile_options(api_request_fuzzer PRIVATE ${FOCUSER_WARNINGS} ${FOCUSER_SANITIZERS} -fsanitize=fuzzer)
+target_link_options(api_request_fuzzer PRIVATE ${FOCUSER_SANITIZERS} -fsanitize=fuzzer)

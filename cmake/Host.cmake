@@ -46,6 +46,7 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 add_executable(protocol_tests
   tests/link/ControllerProtocolTest.cpp
   tests/link/ControllerLinkTest.cpp
+  tests/link/FocuserSessionTest.cpp
   tests/settings/SettingsTextTest.cpp
   tests/numbertext/NumberTextTest.cpp
   tests/numbertext/ExactDecimalTest.cpp
@@ -72,3 +73,7 @@ target_link_libraries(fuzz_corpus_tests PRIVATE focuser_fuzz_checks gtest_main)
 target_compile_options(fuzz_corpus_tests PRIVATE ${FOCUSER_WARNINGS})
 target_compile_definitions(fuzz_corpus_tests PRIVATE FOCUSER_FUZZ_CORPUS="${CMAKE_SOURCE_DIR}/fuzz/corpus")
 add_test(NAME fuzz_corpus COMMAND fuzz_corpus_tests)
+
+# The Linux front end: the simulator on a pseudo-terminal and the device server.
+include(cmake/NativeSim.cmake)
+include(cmake/Alpaca.cmake)

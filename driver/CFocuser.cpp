@@ -13,24 +13,17 @@ TypeInfoHolder g_focuserTypeInfo(IID_IFocuser, LIBID_Tavrilen, 1, 0);
 
 namespace {
 
-// The messages a client can see.
-constexpr const char kAlreadyMoving[] = "Focuser already in motion";
-constexpr const char kOutOfRange[] = "Value out of range";
-constexpr const char kLinkFail[] = "Link fail";
-constexpr const char kOutOfMemory[] = "Out of memory";
-constexpr const char kCouldNotOpen[] = "Could not open port %s";
-constexpr const char kDidNotRespond[] = "Focuser did not respond";
+// The one message of the COM interface alone; the others are the session's.
 constexpr const char kNotSupported[] = "Not Supported";
-constexpr const char kNoResponse[] = "No response";
 
 VARIANT_BOOL ToVariantBool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
 
 }  // namespace
 
-CFocuser::CFocuser() { m_controller.SetObserver(&m_trace); }
+CFocuser::CFocuser() : m_session(&m_trace) {}
 
 CFocuser::~CFocuser() {
-    if (m_link) m_trace.Write("disconnect", m_device);
+    if (m_session.IsConnected()) m_trace.Write("disconnect", m_device);
 }
 
 void* CFocuser::FindInterface(REFIID iid) {
@@ -44,7 +37,7 @@ void* CFocuser::FindInterface(REFIID iid) {
 
 HRESULT CFocuser::Fail(const char* message) {
     // A link is traced or not as a whole; outside one, each error asks anew.
-    if (!m_link) m_trace.SetOn(LoadTraceSwitch());
+    if (!m_session.IsConnected()) m_trace.SetOn(LoadTraceSwitch());
     m_trace.Write("error", message);
 
     const int length = MultiByteToWideChar(CP_ACP, 0, message, -1, nullptr, 0);
@@ -83,12 +76,13 @@ STDMETHODIMP CFocuser::get_StepSize(float* pVal) {
 }
 
 STDMETHODIMP CFocuser::SetupDialog() {
-    Setup dialog(ServerModule::ResourceInstance(), m_link ? &m_controller : nullptr,
+    Setup dialog(ServerModule::ResourceInstance(),
+                 m_session.IsConnected() ? &m_session.Link() : nullptr,
                  LoadSettings());
     dialog.DoModal();
     // Whether the dialog ended with OK or Cancel, the stored speed is what
     // the controller should run at now; unlinked, this sends nothing.
-    m_controller.ApplySpeed(LoadSettings().Speed);
+    m_session.ApplySpeed(LoadSettings().Speed);
     return S_OK;
 }
 
@@ -100,31 +94,28 @@ STDMETHODIMP CFocuser::get_MaxStep(LONG* pVal) {
 
 STDMETHODIMP CFocuser::get_IsMoving(VARIANT_BOOL* pVal) {
     if (pVal == nullptr) return E_POINTER;
-    *pVal = ToVariantBool(m_controller.QueryMoving());
+    *pVal = ToVariantBool(m_session.IsMoving());
     return S_OK;
 }
 
 STDMETHODIMP CFocuser::Move(LONG Position) {
-    // Motion first, then the range, then the link: a moving focuser is
-    // reported as such whatever the target.
-    if (m_controller.QueryMoving()) return Fail(kAlreadyMoving);
-    const DriverSettings settings = LoadSettings();
-    if (Position < 0 || Position > settings.MaxPosition) return Fail(kOutOfRange);
-    if (!m_controller.MoveTo(Position)) return Fail(kLinkFail);
+    const char* message = nullptr;
+    if (!m_session.Move(Position, LoadSettings().MaxPosition, message)) return Fail(message);
     return S_OK;
 }
 
 STDMETHODIMP CFocuser::get_Position(LONG* pVal) {
     if (pVal == nullptr) return E_POINTER;
     int32_t position = 0;
-    if (!m_controller.ReadPosition(position)) return Fail(kLinkFail);
+    const char* message = nullptr;
+    if (!m_session.ReadPosition(position, message)) return Fail(message);
     *pVal = position;
     return S_OK;
 }
 
 STDMETHODIMP CFocuser::get_Link(VARIANT_BOOL* pVal) {
     if (pVal == nullptr) return E_POINTER;
-    *pVal = ToVariantBool(m_link);
+    *pVal = ToVariantBool(m_session.IsConnected());
     return S_OK;
 }
 
@@ -132,11 +123,10 @@ STDMETHODIMP CFocuser::put_Link(VARIANT_BOOL newVal) {
     // Only the automation True (-1) asks for a link; 1 and anything else ask
     // for none.
     const bool requested = newVal == VARIANT_TRUE;
-    if (requested == m_link) return S_OK;
+    if (requested == m_session.IsConnected()) return S_OK;
 
     if (!requested) {
-        m_controller.Disconnect();
-        m_link = false;
+        m_session.Disconnect();
         m_trace.Write("disconnect", m_device);
         return S_OK;
     }
@@ -148,18 +138,24 @@ STDMETHODIMP CFocuser::put_Link(VARIANT_BOOL newVal) {
     m_trace.SetOn(LoadTraceSwitch());
     m_trace.Write("connect", m_device);
     std::unique_ptr<SerialPort> port(new (std::nothrow) SerialPort);
-    if (!port) return Fail(kOutOfMemory);
-    if (!port->Open(m_device, protocol::kBaudRate)) {
-        port.reset();  // closes whatever Open left open, before anything is reported
-        char message[sizeof kCouldNotOpen + sizeof m_device];
-        std::snprintf(message, sizeof message, kCouldNotOpen, m_device);
-        return Fail(message);
-    }
-    if (!m_controller.Connect(std::move(port))) return Fail(kDidNotRespond);
-    m_link = true;
-    // A speed command that is not acknowledged does not undo the link.
-    m_controller.ApplySpeed(LoadSettings().Speed);
-    return S_OK;
+    if (!port) return Fail(focuser_message::kOutOfMemory);
+    // Captures one reference and writes no reason, so neither the opener nor
+    // the session allocates on the way.
+    const FocuserSession::Opener open = [&port](const char* device,
+                                                std::string&) -> std::unique_ptr<Line> {
+        if (!port->Open(device, protocol::kBaudRate)) {
+            port.reset();  // closes whatever Open left open, before anything is reported
+            return nullptr;
+        }
+        return std::move(port);
+    };
+    std::string reason;
+    const ConnectResult result =
+        m_session.Connect(open, m_device, LoadSettings().Speed, reason);
+    if (result == ConnectResult::Connected) return S_OK;
+    char message[sizeof focuser_message::kCouldNotOpen + sizeof m_device];
+    FormatConnectFailure(result, m_device, message, sizeof message);
+    return Fail(message);
 }
 
 STDMETHODIMP CFocuser::get_Absolute(VARIANT_BOOL* pVal) {
@@ -180,7 +176,8 @@ STDMETHODIMP CFocuser::put_TempComp(VARIANT_BOOL) { return Fail(kNotSupported); 
 
 STDMETHODIMP CFocuser::get_Temperature(float* pVal) {
     if (pVal == nullptr) return E_POINTER;
-    if (!m_controller.ReadTemperature(*pVal)) return Fail(kNoResponse);
+    const char* message = nullptr;
+    if (!m_session.ReadTemperature(*pVal, message)) return Fail(message);
     return S_OK;
 }
 

@@ -1,13 +1,14 @@
 #pragma once
-// The driver object: the one class clients create. It owns the link to the
-// focuser controller and implements every member of IFocuser on top of the
-// link's operations. Settings are loaded afresh by each member that needs one.
+// The driver object: the one class clients create. It owns the session with
+// the focuser controller and implements every member of IFocuser on top of
+// the session's operations. Settings are loaded afresh by each member that
+// needs one.
 #include <windows.h>
 #include <oaidl.h>
 
 #include "com/DispatchImpl.h"
 #include "driver/Focuser.h"  // generated from driver/Focuser.idl
-#include "link/ControllerLink.h"
+#include "link/FocuserSession.h"
 #include "trace/TraceLog.h"
 
 // The shared type information behind every driver object's IDispatch.
@@ -51,10 +52,9 @@ private:
     // and returns the failure a member reports.
     HRESULT Fail(const char* message);
 
-    bool m_link = false;
     // The port's device name while linked, for the trace.
     char m_device[32] = {};
-    // Declared before the link that reports to it, so that it outlives it.
+    // Declared before the session that reports to it, so that it outlives it.
     TraceLog m_trace;
-    ControllerLink m_controller;
+    FocuserSession m_session;
 };

@@ -27,6 +27,8 @@ void CheckSettingsText(const uint8_t* data, size_t size);
 void CheckCommand(const uint8_t* data, size_t size);
 void CheckLink(const uint8_t* data, size_t size);
 void CheckRegistryScript(const uint8_t* data, size_t size);
+// Built with the device server (fuzz/ApiRequestChecks.cpp), not in the checks library.
+void CheckApiRequest(const uint8_t* data, size_t size);
 
 // The module path part of CheckRegistryScript on its own: the path, quoted
 // for the real registry script and substituted into it, must come out of the

@@ -3,7 +3,9 @@
 # prefix of its own, registers the 64-bit driver, joins COM3 to COM13 with the
 # null-modem bridge, runs the controller simulator on COM13 paced at 9600 baud,
 # lets a VBScript client drive the focuser on COM3 through Wine's cscript with
-# the driver's trace log on, and shows what the trace recorded.
+# the driver's trace log on, and shows what the trace recorded. Then the same
+# focuser on the network: focuser-sim on a Linux pseudo-terminal, the
+# focuser-alpaca device server on it, and a short session from curl.
 #
 #   scripts/demo.sh [--dialog] [--no-build]
 #
@@ -35,8 +37,8 @@ for argument in "$@"; do
   esac
 done
 
-steps=7
-[ $dialog -eq 1 ] && steps=8
+steps=8
+[ $dialog -eq 1 ] && steps=9
 step_number=0
 step() {
   step_number=$((step_number + 1))
@@ -57,6 +59,7 @@ trace_logs() {
 }
 
 sim_pid=""
+alpaca_pids=()
 fixture_up=0
 xvfb_up=0
 cleanup() {
@@ -67,12 +70,17 @@ cleanup() {
     for _ in $(seq 50); do kill -0 "$sim_pid" 2>/dev/null || break; sleep 0.1; done
     kill -KILL "$sim_pid" 2>/dev/null || true
   fi
+  for pid in "${alpaca_pids[@]}"; do
+    kill -TERM "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
   exec 7>&- 2>/dev/null || true
+  exec 9>&- 2>/dev/null || true
   [ $xvfb_up -eq 1 ] && "$here/tests/fixtures/xvfb-fixture.sh" stop "$demo" >>"$demo/demo.log" 2>&1
   # Stops the bridge and the prefix's wineserver, and with it every Wine
   # program still running there.
   [ $fixture_up -eq 1 ] && "$here/tests/fixtures/wine-fixture.sh" stop "$demo" >>"$demo/demo.log" 2>&1
-  rm -f "$demo/sim.input"
+  rm -f "$demo/sim.input" "$demo/alpaca/sim.input"
   exit $status
 }
 trap cleanup EXIT
@@ -238,6 +246,67 @@ fi
 wait "$sim_pid" 2>/dev/null || true
 sim_pid=""
 tail -1 "$demo/focuser-sim.log" | tr -d '\r' | sed 's/^/    /'
+
+step "The same focuser on the network: focuser-sim --pty, focuser-alpaca, and curl"
+alpaca=$demo/alpaca
+mkdir -p "$alpaca"
+for program in focuser-sim focuser-alpaca; do
+  [ -x "$build/native/$program" ] || fail "$build/native/$program is missing: build first (scripts/build.sh)"
+done
+rm -f "$alpaca/sim.input" "$alpaca/alpaca.conf"
+mkfifo "$alpaca/sim.input"
+exec 9<>"$alpaca/sim.input"
+"$build/native/focuser-sim" --pty --quiet --position=10000 <&9 >"$alpaca/sim.out" 2>"$alpaca/sim.log" &
+alpaca_pids+=($!)
+for _ in $(seq 50); do [ -s "$alpaca/sim.out" ] && break; sleep 0.1; done
+device=$(head -1 "$alpaca/sim.out")
+[ -n "$device" ] || fail "focuser-sim did not print its device (see $alpaca/sim.log)"
+echo "    focuser-sim --pty plays the controller on $device"
+"$build/native/focuser-alpaca" --serial "$device" --listen 127.0.0.1:0 --discovery-port off \
+  --settings "$alpaca/alpaca.conf" --trace >"$alpaca/server.out" 2>"$alpaca/server.log" &
+alpaca_pids+=($!)
+for _ in $(seq 50); do grep -q '^listening on' "$alpaca/server.out" 2>/dev/null && break; sleep 0.1; done
+url=$(sed -n 's/^listening on //p' "$alpaca/server.out")
+[ -n "$url" ] || fail "focuser-alpaca did not start (see $alpaca/server.log)"
+echo "    focuser-alpaca --serial $device --listen 127.0.0.1:0 printed: listening on $url"
+echo
+api=$url/api/v1/focuser/0
+# One request and its answer, as a user would type it.
+request() {
+  local method=$1 member=$2 form=${3:-}
+  if [ "$method" = GET ]; then
+    echo "    \$ curl -s '$api/$member?ClientID=1'"
+    echo "    $(curl -s --max-time 5 "$api/$member?ClientID=1")"
+  else
+    echo "    \$ curl -s -X PUT -d '$form' $api/$member"
+    echo "    $(curl -s --max-time 5 -X PUT -d "$form" "$api/$member")"
+  fi
+}
+{
+  request GET description
+  request PUT connect 'ClientID=1&ClientTransactionID=1'
+  request GET position
+  request PUT move 'Position=10500&ClientID=1&ClientTransactionID=2'
+  request GET ismoving
+  echo "    ... polling ismoving until the move ends ..."
+  for _ in $(seq 40); do
+    curl -s --max-time 5 "$api/ismoving" | grep -q '"Value":false' && break
+    sleep 0.25
+  done
+  request GET position
+  request GET devicestate
+  request PUT disconnect 'ClientID=1&ClientTransactionID=3'
+} | tee "$alpaca/transcript.txt"
+grep -q '"Value":10500' "$alpaca/transcript.txt" || fail "the focuser did not reach 10500 (see $alpaca/server.log)"
+echo
+echo "    The server's log (standard error, one line per event; --trace adds the exchanges):"
+grep -v ' exchange ' "$alpaca/server.log" | sed 's/^/    /'
+echo "    ... and $(grep -c ' exchange ' "$alpaca/server.log") serial exchanges traced in $alpaca/server.log"
+for pid in "${alpaca_pids[@]}"; do
+  kill -TERM "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+done
+alpaca_pids=()
 
 echo
 echo "Demo finished: OK"

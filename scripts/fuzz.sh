@@ -17,7 +17,7 @@ seconds=${1:-60}
 case $seconds in
   ''|*[!0-9]*|0) echo "usage: $0 [seconds-per-target]" >&2; exit 2 ;;
 esac
-targets=(reply number_text settings_text command link registry_script)
+targets=(reply number_text settings_text command link registry_script api_request)
 
 "$here/scripts/bootstrap.sh"
 if [ ! -f "$build/CMakeCache.txt" ]; then

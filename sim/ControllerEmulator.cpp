@@ -1,8 +1,13 @@
 #include "sim/ControllerEmulator.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -13,7 +18,7 @@ constexpr size_t kFrameSize = 9;
 constexpr double kPartialFrameTimeoutMs = 50.0;
 // The longest one read blocks: bounds how fast Stop() returns and how late an
 // injected message starts.
-constexpr DWORD kPollMs = 10;
+constexpr unsigned kPollMs = 10;
 
 const char* KindName(ControllerEmulator::TraceEntry::Kind kind) {
     switch (kind) {
@@ -23,6 +28,88 @@ const char* KindName(ControllerEmulator::TraceEntry::Kind kind) {
     }
     return "?";
 }
+
+// The clock and the thread's pause, as precise as each system gives them (a
+// C++ runtime for Windows may build its steady clock on a coarse one).
+#ifdef _WIN32
+double MonotonicMs() {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+void Pause(unsigned ms) { Sleep(ms); }
+#else
+double MonotonicMs() {
+    return std::chrono::duration<double, std::milli>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+void Pause(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+#endif
+
+#ifdef _WIN32
+// A COM port, one end of a null-modem pair.
+class ComPort final : public ControllerEmulator::Port {
+public:
+    ~ComPort() override {
+        if (m_handle != INVALID_HANDLE_VALUE) CloseHandle(m_handle);
+    }
+
+    bool Open(const char* device) {
+        m_handle = CreateFileA(device, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
+        if (m_handle == INVALID_HANDLE_VALUE) return false;
+        DCB dcb = {};
+        dcb.DCBlength = sizeof dcb;
+        GetCommState(m_handle, &dcb);
+        dcb.BaudRate = 9600;
+        dcb.ByteSize = 8;
+        dcb.Parity = NOPARITY;
+        dcb.StopBits = ONESTOPBIT;
+        SetCommState(m_handle, &dcb);
+        m_readWaitMs = MAXDWORD;  // not set yet
+        SetReadWait(kPollMs);
+        if (m_readWaitMs != kPollMs) return false;
+        PurgeComm(m_handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
+        return true;
+    }
+
+    size_t Read(char* buffer, size_t count, double waitMs, bool& failed) override {
+        // A read's wait is counted in whole ms, so the last fraction of a ms
+        // before something falls due is polled.
+        const DWORD ms = waitMs < 1.0 ? 0 : static_cast<DWORD>(waitMs);
+        SetReadWait(ms);
+        DWORD received = 0;
+        failed = !ReadFile(m_handle, buffer, static_cast<DWORD>(count), &received, nullptr);
+        if (failed) return 0;
+        if (received == 0 && ms == 0 && waitMs > 0.0) SwitchToThread();
+        return received;
+    }
+
+    void Write(const char* bytes, size_t count) override {
+        DWORD written = 0;
+        WriteFile(m_handle, bytes, static_cast<DWORD>(count), &written, nullptr);
+    }
+
+private:
+    void SetReadWait(DWORD ms) {
+        if (ms == m_readWaitMs) return;
+        // A read of n bytes returns as soon as they are all there, or after ms
+        // with what has come; with no wait it returns at once with what is
+        // there. (A read that returns at its first byte, {MAXDWORD, MAXDWORD,
+        // ms}, is seen to sit out its whole wait under Wine while another read
+        // is pending on the line's other end, which the driver's always is.)
+        COMMTIMEOUTS timeouts = {0, 0, ms, 0, 0};
+        if (ms == 0) timeouts = {MAXDWORD, 0, 0, 0, 0};
+        if (SetCommTimeouts(m_handle, &timeouts)) m_readWaitMs = ms;
+    }
+
+    HANDLE m_handle = INVALID_HANDLE_VALUE;
+    DWORD m_readWaitMs = 0;
+};
+#endif
 
 }  // namespace
 
@@ -70,43 +157,25 @@ ControllerEmulator::Responder ControllerEmulator::Model(FocuserModel& model) {
     };
 }
 
-ControllerEmulator::ControllerEmulator() : m_responder(Silent()) {
-    QueryPerformanceFrequency(&m_frequency);
-    QueryPerformanceCounter(&m_start);
-}
+ControllerEmulator::ControllerEmulator() : m_startMs(MonotonicMs()), m_responder(Silent()) {}
 
 ControllerEmulator::~ControllerEmulator() { Stop(); }
 
-double ControllerEmulator::NowMs() const {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return 1000.0 * static_cast<double>(now.QuadPart - m_start.QuadPart) /
-           static_cast<double>(m_frequency.QuadPart);
-}
+double ControllerEmulator::NowMs() const { return MonotonicMs() - m_startMs; }
 
+#ifdef _WIN32
 bool ControllerEmulator::Start(const char* device) {
     Stop();
-    m_handle = CreateFileA(device, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (m_handle == INVALID_HANDLE_VALUE) return false;
+    std::unique_ptr<ComPort> port(new ComPort);
+    if (!port->Open(device)) return false;
+    Start(std::move(port));
+    return true;
+}
+#endif
 
-    DCB dcb = {};
-    dcb.DCBlength = sizeof dcb;
-    GetCommState(m_handle, &dcb);
-    dcb.BaudRate = 9600;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    SetCommState(m_handle, &dcb);
-    m_readWaitMs = MAXDWORD;  // not set yet
-    SetReadWait(kPollMs);
-    if (m_readWaitMs != kPollMs) {
-        CloseHandle(m_handle);
-        m_handle = INVALID_HANDLE_VALUE;
-        return false;
-    }
-    PurgeComm(m_handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
-
+void ControllerEmulator::Start(std::unique_ptr<Port> port) {
+    Stop();
+    m_port = std::move(port);
     m_partial.clear();
     m_arriving.clear();
     m_outgoing.clear();
@@ -114,16 +183,12 @@ bool ControllerEmulator::Start(const char* device) {
     m_frameCount = 0;
     m_stop = false;
     m_thread = std::thread(&ControllerEmulator::Run, this);
-    return true;
 }
 
 void ControllerEmulator::Stop() {
     m_stop = true;
     if (m_thread.joinable()) m_thread.join();
-    if (m_handle != INVALID_HANDLE_VALUE) {
-        CloseHandle(m_handle);
-        m_handle = INVALID_HANDLE_VALUE;
-    }
+    m_port.reset();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_injected.clear();
     m_unsent = 0;  // a stopped emulator sends nothing more
@@ -183,18 +248,6 @@ bool ControllerEmulator::WaitUntilSent(unsigned timeoutMs) const {
     // Each transmission is counted out before it is recorded, and recording
     // takes the lock and then wakes the waiters, so no wake-up is missed.
     return m_arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_unsent == 0; });
-}
-
-void ControllerEmulator::SetReadWait(DWORD ms) {
-    if (ms == m_readWaitMs) return;
-    // A read of n bytes returns as soon as they are all there, or after ms with
-    // what has come; with no wait it returns at once with what is there. (A
-    // read that returns at its first byte, {MAXDWORD, MAXDWORD, ms}, is seen
-    // to sit out its whole wait under Wine while another read is pending on
-    // the line's other end, which the driver's always is.)
-    COMMTIMEOUTS timeouts = {0, 0, ms, 0, 0};
-    if (ms == 0) timeouts = {MAXDWORD, 0, 0, 0, 0};
-    if (SetCommTimeouts(m_handle, &timeouts)) m_readWaitMs = ms;
 }
 
 double ControllerEmulator::NextDueMs() const {
@@ -285,18 +338,16 @@ void ControllerEmulator::SendDue(double nowMs) {
             t.startMs = std::max(t.dueMs, m_outLineMs);
         }
         double endMs = nowMs;
-        DWORD written = 0;
         if (m_paced) {
             // Each byte is handed over once it would have been on the line in full.
             while (t.sent < t.bytes.size() && t.startMs + (t.sent + 1) * kByteMs <= nowMs) {
-                WriteFile(m_handle, t.bytes.data() + t.sent, 1, &written, nullptr);
+                m_port->Write(t.bytes.data() + t.sent, 1);
                 ++t.sent;
             }
             if (t.sent < t.bytes.size()) return;
             endMs = t.startMs + t.bytes.size() * kByteMs;
         } else {
-            WriteFile(m_handle, t.bytes.data() + t.sent, static_cast<DWORD>(t.bytes.size() - t.sent),
-                      &written, nullptr);
+            m_port->Write(t.bytes.data() + t.sent, t.bytes.size() - t.sent);
         }
         m_outLineMs = endMs;
         const TraceEntry entry{endMs, t.kind, t.bytes};
@@ -316,29 +367,15 @@ void ControllerEmulator::Run() {
             }
             m_injected.clear();
         }
-        // Block until the rest of the frame is in or the next thing falls due;
-        // the last fraction of a ms before it is polled, since a read's wait
-        // is counted in whole ms.
-        const double untilDueMs = NextDueMs() - NowMs();
-        DWORD waitMs = kPollMs;
-        if (untilDueMs < 1.0) {
-            waitMs = 0;
-        } else if (untilDueMs < kPollMs) {
-            waitMs = static_cast<DWORD>(untilDueMs);
-        }
-        SetReadWait(waitMs);
-        DWORD received = 0;
-        if (!ReadFile(m_handle, buffer, static_cast<DWORD>(kFrameSize - m_partial.size()), &received,
-                      nullptr)) {
+        // Block until the rest of the frame is in or the next thing falls due.
+        const double waitMs = std::max(0.0, std::min<double>(NextDueMs() - NowMs(), kPollMs));
+        bool failed = false;
+        const size_t received = m_port->Read(buffer, kFrameSize - m_partial.size(), waitMs, failed);
+        if (failed) {
             // A pulled plug: the port may come back.
-            received = 0;
-            Sleep(kPollMs);
+            Pause(kPollMs);
         }
-        if (received > 0) {
-            Receive(buffer, received, NowMs());
-        } else if (waitMs == 0 && untilDueMs > 0.0) {
-            SwitchToThread();
-        }
+        if (received > 0) Receive(buffer, received, NowMs());
         HandleArrivedFrames(NowMs());
         SendDue(NowMs());
     }

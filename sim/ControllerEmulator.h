@@ -1,17 +1,17 @@
 #pragma once
 // A focuser controller on the far end of a serial line, for tests and the
-// simulator: it opens its own COM port, collects what the driver sends into
+// simulator: on its own end of the line (a COM port on Windows, a pty's master
+// elsewhere) it collects what the driver sends into
 // 9-byte frames (recording each with the time it completed), and answers each
 // frame through a responder. Optionally every byte takes the time it takes on
 // a real 9600 baud line, both ways. Everything it receives and sends is kept
 // in a trace with times.
-#include <windows.h>
-
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -65,14 +65,30 @@ public:
     // A stateful focuser (the model must outlive the emulator's use of it).
     static Responder Model(FocuserModel& model);
 
+    // The emulator's end of the line, used by its thread alone.
+    class Port {
+    public:
+        virtual ~Port() = default;
+        // Waits up to waitMs for bytes (0: takes what is there), to the
+        // fraction of a ms where the system can, and returns how many of up
+        // to count arrived; it may return as soon as any are in. failed is
+        // set when the line itself failed.
+        virtual size_t Read(char* buffer, size_t count, double waitMs, bool& failed) = 0;
+        virtual void Write(const char* bytes, size_t count) = 0;
+    };
+
     ControllerEmulator();
     ~ControllerEmulator();
     ControllerEmulator(const ControllerEmulator&) = delete;
     ControllerEmulator& operator=(const ControllerEmulator&) = delete;
 
+#ifdef _WIN32
     // Opens the device (for example "//./COM13") and starts answering. False
     // when the port cannot be opened.
     bool Start(const char* device);
+#endif
+    // Starts answering on port, which it owns from now on.
+    void Start(std::unique_ptr<Port> port);
     // Stops within a few tens of ms and closes the port. Bytes not yet sent
     // are dropped.
     void Stop();
@@ -127,13 +143,12 @@ private:
     void SendDue(double nowMs);
     void Queue(double dueMs, const std::string& bytes, TraceEntry::Kind kind);
     void Record(const TraceEntry& entry);
-    void SetReadWait(DWORD ms);
     // When the next frame completes on the line, a partial frame times out or
     // the next byte is to go out; kNever when nothing is pending.
     double NextDueMs() const;
     static constexpr double kNever = 1e300;
 
-    HANDLE m_handle = INVALID_HANDLE_VALUE;
+    std::unique_ptr<Port> m_port;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_paced{false};
@@ -141,8 +156,7 @@ private:
     std::atomic<size_t> m_frameCount{0};
     // Transmissions queued or injected and not yet written in full.
     std::atomic<size_t> m_unsent{0};
-    LARGE_INTEGER m_start = {};
-    LARGE_INTEGER m_frequency = {};
+    const double m_startMs;
 
     // Owned by the emulator's thread while it runs.
     std::string m_partial;              // bytes of the frame being received
@@ -152,7 +166,6 @@ private:
     double m_outLineMs = 0.0;           // paced: when the line from us is free
     std::vector<Frame> m_arriving;      // complete, not yet all on the line
     std::vector<Transmission> m_outgoing;
-    DWORD m_readWaitMs = 0;
     std::function<void(const TraceEntry&)> m_sink;
 
     mutable std::mutex m_mutex;

@@ -39,15 +39,11 @@ std::string SystemMessage(DWORD code) {
 void ReadCommands(FocuserSimulator& simulator) {
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     if (input == nullptr || input == INVALID_HANDLE_VALUE) return;
-    std::string line;
+    std::string pending;
     char buffer[128];
     DWORD count = 0;
     while (ReadFile(input, buffer, sizeof buffer, &count, nullptr) && count > 0) {
-        for (DWORD i = 0; i < count; ++i) {
-            if (buffer[i] != '\n' && buffer[i] != '\r') {
-                if (line.size() < 64) line += buffer[i];
-                continue;
-            }
+        FeedTypedCommands(pending, buffer, count, [&simulator](const std::string& line) {
             if (line == "mute") {
                 simulator.Faults().StopAnswering();
                 std::printf("FocuserSim: not answering\n");
@@ -60,8 +56,8 @@ void ReadCommands(FocuserSimulator& simulator) {
                 std::printf("FocuserSim: commands are mute, answer and quit\n");
             }
             std::fflush(stdout);
-            line.clear();
-        }
+            return true;
+        });
     }
 }
 

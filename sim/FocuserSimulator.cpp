@@ -10,7 +10,9 @@ FocuserSimulator::FocuserSimulator(const SimulatorSettings& settings) : m_faults
 
 FocuserSimulator::~FocuserSimulator() { Stop(); }
 
+#ifdef _WIN32
 bool FocuserSimulator::Start(const std::string& device) { return m_emulator.Start(device.c_str()); }
+#endif
 
 void FocuserSimulator::Stop() { m_emulator.Stop(); }
 

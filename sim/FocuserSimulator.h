@@ -2,9 +2,10 @@
 // The focuser controller simulator: the controller model behind a COM port,
 // paced like a real 9600 baud line if wished, with an optional fault. The
 // tests run it in-process on the far end of a null-modem pair; FocuserSim.exe
-// runs it for users and for the demo.
+// and focuser-sim (on a pty) run it for users and for the demos.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -26,9 +27,13 @@ public:
     FocuserSimulator(const FocuserSimulator&) = delete;
     FocuserSimulator& operator=(const FocuserSimulator&) = delete;
 
+#ifdef _WIN32
     // Opens the device ("//./COM13") and starts answering; false when the
     // port cannot be opened.
     bool Start(const std::string& device);
+#endif
+    // Starts answering on port (a pty's master, say), which it owns now.
+    void Start(std::unique_ptr<ControllerEmulator::Port> port) { m_emulator.Start(std::move(port)); }
     void Stop();
 
     // Every frame in and out as it happens, on the simulator's thread; set

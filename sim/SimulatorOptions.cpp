@@ -6,7 +6,7 @@
 
 namespace {
 
-const char kUsage[] =
+const char kComPortHead[] =
     "Usage: FocuserSim [options] PORT\n"
     "\n"
     "Simulates the Tavrilen Astrograph focuser controller on a serial port, so\n"
@@ -14,13 +14,35 @@ const char kUsage[] =
     "the hardware. Create a virtual null-modem pair of COM ports (two ports wired\n"
     "back to back), run FocuserSim on one of them, and choose the other one as\n"
     "the driver's COM port in its setup dialog.\n"
+    "\n";
+
+const char kPtyHead[] =
+    "Usage: focuser-sim --pty [options]\n"
     "\n"
+    "Simulates the Tavrilen Astrograph focuser controller on a pseudo-terminal,\n"
+    "so that the focuser's device server, and any program that uses it, can be\n"
+    "tried without the hardware. The first line on standard output is the\n"
+    "device to use, for example: focuser-alpaca --serial /dev/pts/3. Messages\n"
+    "and the trace go to standard error. It runs until SIGTERM, Ctrl+C or \"quit\",\n"
+    "or until its standard input closes.\n"
+    "\n";
+
+const char kModel[] =
     "The simulated focuser moves at the speed the driver sets (Slow 200, Medium\n"
     "1000, Fast 4000 steps a second), reports itself as moving while it moves,\n"
     "zeroes its position, runs a homing move to 0 that takes time, and reports a\n"
     "temperature that drifts slowly down.\n"
-    "\n"
-    "  PORT                  the simulator's end of the pair, for example COM13\n"
+    "\n";
+
+const char kComPortArgument[] =
+    "  PORT                  the simulator's end of the pair, for example COM13\n";
+
+const char kPtyArguments[] =
+    "  --pty                 make a pseudo-terminal pair and play the controller there\n"
+    "  --link=PATH           keep a symbolic link PATH to the current device, which\n"
+    "                        stays the same when \"vanish\" and \"appear\" change it\n";
+
+const char kOptions[] =
     "  --position=N          start position in steps, 0 to 99999 (default 10000)\n"
     "  --temperature=C       start temperature in degrees Celsius, -40 to 60\n"
     "                        (default 12.5)\n"
@@ -45,10 +67,22 @@ const char kUsage[] =
     "\n"
     "While it runs, type a command and press Enter:\n"
     "  mute      stop answering, as if the cable were pulled\n"
-    "  answer    answer again\n"
+    "  answer    answer again\n";
+
+const char kComPortTail[] =
     "  quit      stop\n"
     "\n"
     "Example: FocuserSim COM13 --position=5000 --trace=focuser.log\n";
+
+const char kPtyTail[] =
+    "  hold      hold the line: what the other end writes waits, as under flow\n"
+    "            control, until \"release\"\n"
+    "  release   let the line go again\n"
+    "  vanish    close the pseudo-terminal, as if the adapter were unplugged\n"
+    "  appear    make a new one and print its device on standard output\n"
+    "  quit      stop\n"
+    "\n"
+    "Example: focuser-sim --pty --position=5000 --link=/tmp/focuser\n";
 
 bool ParseUnsigned(const std::string& text, unsigned long lowest, unsigned long highest,
                    unsigned long& value) {
@@ -124,10 +158,17 @@ bool ParseFault(const std::string& text, FaultSettings& fault, std::string& erro
 
 }  // namespace
 
-const char* SimulatorUsage() { return kUsage; }
+const char* SimulatorUsage(SimulatorFront front) {
+    static const std::string comPort = std::string(kComPortHead) + kModel + kComPortArgument +
+                                       kOptions + kComPortTail;
+    static const std::string pty =
+        std::string(kPtyHead) + kModel + kPtyArguments + kOptions + kPtyTail;
+    return (front == SimulatorFront::Pty ? pty : comPort).c_str();
+}
 
 bool ParseSimulatorOptions(const std::vector<std::string>& arguments, SimulatorOptions& options,
-                           std::string& error) {
+                           std::string& error, SimulatorFront front) {
+    const bool pty = front == SimulatorFront::Pty;
     options = SimulatorOptions();
     bool havePort = false;
     for (size_t i = 0; i < arguments.size(); ++i) {
@@ -147,6 +188,11 @@ bool ParseSimulatorOptions(const std::vector<std::string>& arguments, SimulatorO
         unsigned long number = 0;
 
         if (argument.compare(0, 2, "--") != 0) {
+            if (pty) {
+                error = "focuser-sim makes its own device with --pty and takes no port: " +
+                        argument;
+                return false;
+            }
             if (havePort) {
                 error = "more than one port: " + options.portName + " and " + argument;
                 return false;
@@ -156,6 +202,8 @@ bool ParseSimulatorOptions(const std::vector<std::string>& arguments, SimulatorO
                 return false;
             }
             havePort = true;
+        } else if (pty && name == "--pty" && !hasValue) {
+            options.pty = true;
         } else if ((name == "--no-pacing" || name == "--quiet") && !hasValue) {
             if (name == "--quiet") options.trace = false;
             else options.settings.paced = false;
@@ -178,6 +226,8 @@ bool ParseSimulatorOptions(const std::vector<std::string>& arguments, SimulatorO
         } else if (name == "--trace") {
             options.trace = true;
             options.traceFile = value == "-" ? std::string() : value;
+        } else if (pty && name == "--link") {
+            options.link = value;
         } else if (name == "--duration") {
             if (!ParseUnsigned(value, 1, 7u * 24u * 3600u, number)) {
                 error = "--duration must be a whole number of seconds from 1 to 604800";
@@ -189,9 +239,27 @@ bool ParseSimulatorOptions(const std::vector<std::string>& arguments, SimulatorO
             return false;
         }
     }
-    if (!havePort) {
+    if (pty && !options.pty) {
+        error = "no --pty given (for example: focuser-sim --pty)";
+        return false;
+    }
+    if (!pty && !havePort) {
         error = "no port given (for example: FocuserSim COM13)";
         return false;
+    }
+    return true;
+}
+
+bool FeedTypedCommands(std::string& pending, const char* bytes, size_t count,
+                       const std::function<bool(const std::string&)>& command) {
+    for (size_t i = 0; i < count; ++i) {
+        if (bytes[i] != '\n' && bytes[i] != '\r') {
+            if (pending.size() < 64) pending += bytes[i];
+            continue;
+        }
+        const std::string line = pending;
+        pending.clear();
+        if (!command(line)) return false;
     }
     return true;
 }
