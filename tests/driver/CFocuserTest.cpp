@@ -224,7 +224,7 @@ TEST_F(FocuserTest, DisconnectClosesWithoutSendingAndOnlyTrueLinks) {
     log.Clear();
     EXPECT_EQ(focuser->put_Link(1), S_OK) << "any value but True unlinks";
     EXPECT_EQ(LinkOf(focuser), VARIANT_FALSE);
-    EXPECT_EQ(log.Sequence(), Commands{"CloseHandle"});
+    EXPECT_EQ(log.Sequence(), (Commands{"PurgeComm", "CloseHandle"}));
     EXPECT_TRUE(Sent().empty());
 
     LONG position = 0;
