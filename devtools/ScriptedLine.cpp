@@ -14,7 +14,7 @@ public:
         if (line.m_held) {
             line.m_calls.push_back("Write " + std::to_string(count) + " held");
             line.m_output.push_back(frame);
-            return false;
+            return line.m_buffered;
         }
         line.m_calls.push_back("Write " + std::to_string(count));
         line.Send(frame);

@@ -35,6 +35,10 @@ public:
     // in the output, unsent and unanswered, until a purge discards them or the
     // line is released, when they go out.
     void SetHeld(bool held);
+    // A USB-serial adapter with a buffer of its own: a write on a held line
+    // reports success, the frame waiting in the adapter as it would in the
+    // port.
+    void SetBuffered(bool buffered) { m_buffered = buffered; }
 
     // An end of this line, as if the port had just been opened. Lines
     // opened one after another share the script and the record.
@@ -61,6 +65,7 @@ private:
     std::string m_late;
     bool m_purgeWorks = true;
     bool m_held = false;
+    bool m_buffered = false;
     std::vector<std::string> m_output;
     std::vector<std::string> m_calls;
     std::vector<std::string> m_frames;

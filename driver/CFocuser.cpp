@@ -76,13 +76,23 @@ STDMETHODIMP CFocuser::get_StepSize(float* pVal) {
 }
 
 STDMETHODIMP CFocuser::SetupDialog() {
-    Setup dialog(ServerModule::ResourceInstance(),
-                 m_session.IsConnected() ? &m_session.Link() : nullptr,
-                 LoadSettings());
-    dialog.DoModal();
+    // The dialog runs a message loop, and the host's handlers run in it: one
+    // that releases this object (a Disconnect button, a closing window, a
+    // timer) must not free it, nor let the DLL be unloaded, under the dialog.
+    IFocuser* const self = this;
+    self->AddRef();
+    {
+        // Owned by the caller's active window, the dialog is modal to the host
+        // as users expect, and disables its windows while it is open.
+        Setup dialog(ServerModule::ResourceInstance(),
+                     m_session.IsConnected() ? &m_session.Link() : nullptr, LoadSettings(),
+                     GetActiveWindow());
+        dialog.DoModal();
+    }
     // Whether the dialog ended with OK or Cancel, the stored speed is what
     // the controller should run at now; unlinked, this sends nothing.
     m_session.ApplySpeed(LoadSettings().Speed);
+    self->Release();  // may be the last reference: nothing of the object is touched after it
     return S_OK;
 }
 

@@ -24,17 +24,15 @@ bool ControllerLink::SendCommand(const char* command) {
     if (m_observer) m_observer->ExchangeStarting();
     const bool sent = m_line->Write(buffer, protocol::kFrameSize);
     std::memset(buffer, 0, sizeof buffer);
-    size_t received = 0;
-    if (sent) {
-        received = m_line->Read(buffer, protocol::kFrameSize);
-    } else {
-        // A held line: the frame did not go out whole, so no reply is coming.
-        // What is still queued goes now: a move reported as failed must not
-        // start later, when the line is released.
-        m_line->Purge();
-    }
+    // A frame that did not go out whole gets no reply, so nothing is read.
+    const size_t received = sent ? m_line->Read(buffer, protocol::kFrameSize) : 0;
 
     const protocol::DecodedReply reply = protocol::DecodeReply(buffer);
+    // A write reported complete may only have reached an adapter's own buffer
+    // while the line is held. Whatever of a failed exchange is still queued
+    // goes now: a move reported as failed must not start later, when the line
+    // is released.
+    if (!reply.recognised) m_line->Purge();
     if (m_observer) {
         m_observer->ExchangeEnded(command, buffer, std::min(received, protocol::kFrameSize), reply);
     }

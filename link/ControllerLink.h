@@ -37,7 +37,8 @@ public:
 
     // One exchange: purge, write the command as 9 bytes, read up to 9 bytes,
     // decode whatever arrived. A write that does not go out whole counts as no
-    // reply: nothing is read, and what it left queued is purged. False without
+    // reply: nothing is read. An exchange without a recognised reply ends
+    // with a second purge, so nothing it queued goes out later. False without
     // touching the line when there is none or the command is longer than 9
     // characters.
     bool SendCommand(const char* command);

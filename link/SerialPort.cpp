@@ -39,11 +39,22 @@ bool SerialPort::Open(const char* deviceName, DWORD baudRate) {
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
-    return SetCommState(m_handle, &dcb) != FALSE;
+    // With abort-on-error, one framing error or overrun would fail every
+    // later read and write until someone cleared it, and so would an error
+    // another program left on the port: off, and cleared once here. A port
+    // that cannot report its errors is used all the same.
+    dcb.fAbortOnError = FALSE;
+    if (!SetCommState(m_handle, &dcb)) return false;
+    DWORD errors = 0;
+    ClearCommError(m_handle, &errors, nullptr);
+    return true;
 }
 
 void SerialPort::Close() {
     if (m_handle == INVALID_HANDLE_VALUE) return;
+    // What is still queued for the controller (a held line's last command)
+    // must not go out once the link is closed.
+    Purge();
     CloseHandle(m_handle);
     m_handle = INVALID_HANDLE_VALUE;
 }

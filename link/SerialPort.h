@@ -13,10 +13,12 @@ public:
     SerialPort& operator=(const SerialPort&) = delete;
 
     // Opens the device by its full name ("//./COM3"), sets the read time-outs
-    // and then the baud rate, 8 data bits, no parity and one stop bit, leaving
-    // every other line setting as the device had it. When the last step fails
+    // and then the baud rate, 8 data bits, no parity and one stop bit with
+    // abort-on-error off, leaving every other line setting as the device had
+    // it, and clears any error the line holds. When setting the line fails
     // the device stays open and false is returned; destruction closes it.
     bool Open(const char* deviceName, DWORD baudRate);
+    // Purges what is pending, then closes.
     void Close();
     bool IsOpen() const { return m_handle != INVALID_HANDLE_VALUE; }
 

@@ -75,15 +75,14 @@ void TraceLog::Write(const char* event) {
     // A file that could not be used (a read-only or vanished folder, a
     // Documents redirected to a share that is offline) is not tried again on
     // every line: an exchange must not wait on a dead share.
-    const ULONGLONG now = GetTickCount64();
-    if (m_unusableSince != 0 && now - m_unusableSince < kRetryMs) return;
+    if (m_unusableSince != 0 && GetTickCount64() - m_unusableSince < kRetryMs) return;
     m_unusableSince = 0;
 
     const tracetext::Stamp stamp = Now();
     const int day = stamp.year * 10000 + stamp.month * 100 + stamp.day;
     if (day != m_fileDay) {
         if (!DayFilePath(stamp, m_file)) {
-            m_unusableSince = now;
+            MarkUnusable();
             return;
         }
         m_fileDay = day;
@@ -99,7 +98,7 @@ void TraceLog::Write(const char* event) {
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         m_fileDay = 0;  // its folder may have gone: the next try makes it again
-        m_unusableSince = now;
+        MarkUnusable();
         return;
     }
     // Each program checks the size before its own write, so programs writing
@@ -113,6 +112,13 @@ void TraceLog::Write(const char* event) {
         WriteAll(file, line, stopLength);
     }
     CloseHandle(file);
+}
+
+void TraceLog::MarkUnusable() {
+    // Counted from now, after the attempt: a share that takes seconds to fail
+    // would otherwise have used up the pause before it began, and every line
+    // would wait on it again.
+    m_unusableSince = GetTickCount64();
 }
 
 void TraceLog::ExchangeStarting() {

@@ -33,6 +33,7 @@ public:
 
 private:
     void Write(const char* event);
+    void MarkUnusable();
 
     bool m_on = false;
     LARGE_INTEGER m_exchangeStart = {};
@@ -42,6 +43,7 @@ private:
     char m_program[MAX_PATH * 3] = {};
     wchar_t m_file[kPathCapacity] = {};
     int m_fileDay = 0;
-    // When the file was last found unusable (tick count), or 0.
+    // When the last attempt that found the file unusable ended (tick count),
+    // or 0.
     ULONGLONG m_unusableSince = 0;
 };

@@ -224,7 +224,7 @@ TEST_F(FocuserTest, DisconnectClosesWithoutSendingAndOnlyTrueLinks) {
     log.Clear();
     EXPECT_EQ(focuser->put_Link(1), S_OK) << "any value but True unlinks";
     EXPECT_EQ(LinkOf(focuser), VARIANT_FALSE);
-    EXPECT_EQ(log.Sequence(), Commands{"CloseHandle"});
+    EXPECT_EQ(log.Sequence(), (Commands{"PurgeComm", "CloseHandle"}));
     EXPECT_TRUE(Sent().empty());
 
     LONG position = 0;
@@ -385,6 +385,26 @@ TEST_F(FocuserTest, AControllerThatStopsAnsweringDoesNotUnlink) {
     EXPECT_EQ(position, 55);
 }
 
+// A USB-serial adapter takes the frames into its own buffer and reports them
+// written while flow control holds the line. The move reported as failed must
+// be discarded at once, and again as the link closes.
+TEST_F(FocuserTest, AMoveTheAdapterTookButNeverSentIsDiscardedAndSoIsTheOutputAtUnlink) {
+    Link();
+    log.SwallowWrites();
+    EXPECT_FAILS_WITH(focuser->Move(1500), "Link fail");
+    const auto calls = log.Calls();
+    ASSERT_GE(calls.size(), 3u);
+    const auto last = calls.end() - 3;
+    EXPECT_EQ(last[0].bytes, std::string("FA001500#"));
+    EXPECT_EQ(last[1].function, "ReadFile");
+    EXPECT_EQ(last[2].function, "PurgeComm");
+    EXPECT_TRUE(last[2].count & PURGE_TXCLEAR);
+
+    log.Clear();
+    EXPECT_EQ(focuser->put_Link(VARIANT_FALSE), S_OK);
+    EXPECT_EQ(log.Sequence(), (Commands{"PurgeComm", "CloseHandle"}));
+}
+
 TEST_F(FocuserTest, ReleasingALinkedObjectClosesItsPortWithoutSendingAndKeepsTheModuleLoaded) {
     Link();
     const LONG before = ServerModule::Instance().GetLockCount();
@@ -411,7 +431,7 @@ TEST_F(FocuserTest, ReleasingALinkedObjectClosesItsPortWithoutSendingAndKeepsThe
         unloader.join();
         CloseHandle(closing);
         CloseHandle(seen);
-        EXPECT_EQ(sequence, Commands{"CloseHandle"});
+        EXPECT_EQ(sequence, (Commands{"PurgeComm", "CloseHandle"}));
         EXPECT_EQ(seenWhileClosing, before) << "the object's lock was given back before its port closed";
     }
     EXPECT_EQ(ServerModule::Instance().GetLockCount(), before - 1);

@@ -68,6 +68,7 @@ TEST_F(ControllerLinkTest, ConnectAsksForThePositionOnceAndKeepsTheLineOnlyWhenA
 
 TEST_F(ControllerLinkTest, EveryExchangePurgesWritesNineBytesAndReadsNine) {
     Connect();
+    line.Answer("FU0000000", {"FU0000000"});
     EXPECT_FALSE(link.QueryMoving());
     EXPECT_EQ(line.Calls(), (Commands{"Purge", "Write 9", "Read 9"}));
 
@@ -80,18 +81,34 @@ TEST_F(ControllerLinkTest, EveryExchangePurgesWritesNineBytesAndReadsNine) {
     EXPECT_TRUE(line.Calls().empty()) << "nothing purged, written or read";
 }
 
-TEST_F(ControllerLinkTest, AHeldLineFailsTheExchangeWithoutReadingAndDiscardsTheFrame) {
-    Connect();
-    line.Answer("FA001500#", {"FC0000000"});
-    line.SetHeld(true);
-    EXPECT_FALSE(link.SendCommand("FA001500#"));
-    EXPECT_EQ(line.Calls(), (Commands{"Purge", "Write 9 held", "Purge"})) << "no read waits on it";
-
-    // Released later, the line must not carry the move reported as failed.
-    line.SetHeld(false);
-    EXPECT_TRUE(line.Frames().empty());
-    EXPECT_TRUE(link.SendCommand("FA001500#")) << "the next exchange works";
-    EXPECT_EQ(line.Commands(), Commands{"FA001500#"});
+// A move reported as failed must never start later, when a held line is
+// released: whatever the failed exchange left queued is purged at its end.
+TEST_F(ControllerLinkTest, AFailedExchangeEndsWithAPurgeSoNothingQueuedGoesOutLater) {
+    struct Case {
+        const char* what;
+        bool held, buffered;
+        std::string reply;
+        Commands calls;
+    };
+    const Case cases[] = {
+        {"a held line, the write short", true, false, "", {"Purge", "Write 9 held", "Purge"}},
+        {"a held line, the write taken by the adapter", true, true, "",
+         {"Purge", "Write 9 held", "Read 9", "Purge"}},
+        {"a silent controller", false, false, "", {"Purge", "Write 9", "Read 9", "Purge"}},
+        {"an answer", false, false, "FC0000000", {"Purge", "Write 9", "Read 9"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Connect();
+        line.Answer("FA001500#", {c.reply});
+        line.SetHeld(c.held);
+        line.SetBuffered(c.buffered);
+        EXPECT_EQ(link.SendCommand("FA001500#"), !c.reply.empty());
+        EXPECT_EQ(line.Calls(), c.calls);
+        line.SetHeld(false);
+        EXPECT_EQ(line.Commands().size(), c.held ? 0u : 1u) << "the move went out late";
+        link.Disconnect();
+    }
 }
 
 TEST_F(ControllerLinkTest, StaleInputIsPurgedBeforeACommand) {

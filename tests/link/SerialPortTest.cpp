@@ -21,17 +21,23 @@ double MillisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-TEST(SerialPortOpen, OpensExclusivelyThenTimeoutsThenLineSettings) {
+TEST(SerialPortOpen, OpensExclusivelyThenTimeoutsThenLineSettingsThenClearsErrors) {
     SerialCallLog log;
+    // As another program may leave the device: a framing error would stop
+    // every read and write until cleared.
+    log.EditDeviceState([](DCB& dcb) {
+        dcb.fAbortOnError = TRUE;
+        dcb.fOutxCtsFlow = TRUE;
+    });
     SerialPort port;
     ASSERT_TRUE(port.Open("//./COM3", 9600));
     EXPECT_TRUE(port.IsOpen());
 
     const std::vector<std::string> expected = {"CreateFileA", "GetCommState", "SetCommTimeouts",
-                                               "SetCommState"};
+                                               "SetCommState", "ClearCommError"};
     EXPECT_EQ(log.Sequence(), expected);
     const auto calls = log.Calls();
-    ASSERT_EQ(calls.size(), 4u);
+    ASSERT_EQ(calls.size(), 5u);
 
     const auto& open = calls[0];
     EXPECT_EQ(open.name, "//./COM3");
@@ -47,17 +53,20 @@ TEST(SerialPortOpen, OpensExclusivelyThenTimeoutsThenLineSettings) {
     EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 0u);
     EXPECT_EQ(t.WriteTotalTimeoutConstant, 100u) << "a held line must not hang a write";
 
-    // Four fields change; everything else stays as the device had it.
+    // Five fields change; everything else stays as the device had it.
     DCB expectedDcb = calls[1].dcb;
     expectedDcb.BaudRate = 9600;
     expectedDcb.ByteSize = 8;
     expectedDcb.Parity = NOPARITY;
     expectedDcb.StopBits = ONESTOPBIT;
+    expectedDcb.fAbortOnError = FALSE;
     const DCB& set = calls[3].dcb;
     EXPECT_EQ(set.BaudRate, 9600u);
     EXPECT_EQ(set.ByteSize, 8);
     EXPECT_EQ(set.Parity, NOPARITY);
     EXPECT_EQ(set.StopBits, ONESTOPBIT);
+    EXPECT_FALSE(set.fAbortOnError);
+    EXPECT_TRUE(set.fOutxCtsFlow) << "the device's flow control is its own";
     EXPECT_EQ(0, memcmp(&set, &expectedDcb, sizeof(DCB)));
 }
 
@@ -77,21 +86,22 @@ TEST(SerialPortOpen, TheNameIsUsedAsGivenAndDestructionCloses) {
 TEST(SerialPortOpen, FailureAtEachStep) {
     struct Case {
         const char* failing;
-        bool staysOpen;
+        bool opens, staysOpen;
         size_t closes;
     };
     const Case cases[] = {
-        {"CreateFileA", false, 0},
-        {"GetCommState", false, 1},
-        {"SetCommTimeouts", false, 1},
-        {"SetCommState", true, 0},  // left open; the owner destroys the port
+        {"CreateFileA", false, false, 0},
+        {"GetCommState", false, false, 1},
+        {"SetCommTimeouts", false, false, 1},
+        {"SetCommState", false, true, 0},  // left open; the owner destroys the port
+        {"ClearCommError", true, true, 0},  // the line works as well as it can
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.failing);
         SerialCallLog log;
         log.Fail(c.failing);
         auto port = std::make_unique<SerialPort>();
-        EXPECT_FALSE(port->Open("//./COM3", 9600));
+        EXPECT_EQ(port->Open("//./COM3", 9600), c.opens);
         EXPECT_EQ(port->IsOpen(), c.staysOpen);
         EXPECT_EQ(log.CountOf("CloseHandle"), c.closes);
         if (std::string(c.failing) == "GetCommState") {
@@ -104,15 +114,19 @@ TEST(SerialPortOpen, FailureAtEachStep) {
     }
 }
 
-TEST(SerialPortClose, ClosingTwiceClosesOnce) {
+TEST(SerialPortClose, CloseDiscardsTheOutputFirstAndClosingTwiceClosesOnce) {
     SerialCallLog log;
     SerialPort port;
     port.Close();  // closed: nothing happens
     ASSERT_TRUE(port.Open("//./COM3", 9600));
+    log.Clear();
     port.Close();
     port.Close();
     EXPECT_FALSE(port.IsOpen());
-    EXPECT_EQ(log.CountOf("CloseHandle"), 1u);
+    // What a held line still queues must not go out after the close.
+    const auto calls = log.Calls();
+    ASSERT_EQ(log.Sequence(), (std::vector<std::string>{"PurgeComm", "CloseHandle"}));
+    EXPECT_TRUE(calls[0].count & PURGE_TXCLEAR);
 }
 
 TEST(SerialPortIo, PurgeFlagsAndSilentReadBound) {

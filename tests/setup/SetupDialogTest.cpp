@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -169,6 +170,49 @@ TEST_F(SetupDialogTest, AMaximumAboveTheLimitIsSavedAsTypedAndShownClampedNextTi
         user.Close(dialog, IDCANCEL);
     });
     EXPECT_EQ(shown, "100000");
+}
+
+// --- A host that lets go of its object while the dialog is open ---------------------
+
+IFocuser* g_hostsObject = nullptr;
+std::atomic<bool> g_hostReleased{false};
+
+// The host's timer, run by the dialog's own message loop, as a host's
+// Disconnect button or closing window would be.
+void CALLBACK ReleaseHostsObject(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    g_hostsObject->Release();
+    g_hostReleased = true;
+}
+
+TEST_F(SetupDialogTest, TheDialogIsModalToTheHostAndOutlivesTheHostsReference) {
+    HWND host = CreateWindowExA(0, "STATIC", "Host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300,
+                                200, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(host, nullptr);
+    SetActiveWindow(host);
+    ASSERT_EQ(GetActiveWindow(), host);
+    // With no other object alive, a count of 0 is DllCanUnloadNow's S_OK.
+    const LONG withObject = ServerModule::Instance().GetLockCount();
+    g_hostsObject = m_focuser;
+    m_focuser = nullptr;
+    g_hostReleased = false;
+    SetTimer(nullptr, 0, 200, ReleaseHostsObject);
+
+    HRESULT result = E_FAIL;
+    ShowDialog([&] { result = g_hostsObject->SetupDialog(); }, [&](User& user, HWND dialog) {
+        user.Check(GetWindow(dialog, GW_OWNER) == host, "the dialog is not owned by the host");
+        user.Check(!IsWindowEnabled(host), "the host takes input while the dialog is open");
+        user.Check(User::WaitUntil([] { return g_hostReleased.load(); }), "the timer never ran");
+        user.Check(ServerModule::Instance().GetLockCount() == withObject,
+                   "the object or its module lock went while the dialog was open");
+        user.Click(dialog, IDC_SPEED_FAST);
+        user.Close(dialog, IDOK);
+    });
+    EXPECT_EQ(result, S_OK);
+    EXPECT_EQ(Stored("Speed"), "2");
+    EXPECT_EQ(ServerModule::Instance().GetLockCount(), withObject - 1) << "the object outlived its dialog";
+    EXPECT_TRUE(IsWindowEnabled(host));
+    DestroyWindow(host);
 }
 
 // --- The settings key cannot be used; text that is not a number ---------------------------------------------

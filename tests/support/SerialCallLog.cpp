@@ -17,6 +17,7 @@ struct RealFunctions {
     decltype(&::SetCommTimeouts) SetCommTimeouts;
     decltype(&::SetCommState) SetCommState;
     decltype(&::PurgeComm) PurgeComm;
+    decltype(&::ClearCommError) ClearCommError;
     decltype(&::WriteFile) WriteFile;
     decltype(&::ReadFile) ReadFile;
     decltype(&::CloseHandle) CloseHandle;
@@ -62,6 +63,7 @@ struct SerialHooks {
         call.handle = handle;
         BOOL ok = FALSE;
         if (!Log().ShouldFail("GetCommState")) ok = g_real.GetCommState(handle, dcb);
+        if (ok && Log().m_editDeviceState) Log().m_editDeviceState(*dcb);
         if (ok) call.dcb = *dcb;
         Log().Record(call);
         return ok;
@@ -100,6 +102,16 @@ struct SerialHooks {
         return Log().ShouldFail("PurgeComm") ? FALSE : g_real.PurgeComm(handle, flags);
     }
 
+    static BOOL WINAPI ClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT status) {
+        // Other threads (an emulator on the far end) pass straight through.
+        if (GetCurrentThreadId() != g_ownerThread) return g_real.ClearCommError(handle, errors, status);
+        SerialCallLog::Call call;
+        call.function = "ClearCommError";
+        call.handle = handle;
+        Log().Record(call);
+        return Log().ShouldFail("ClearCommError") ? FALSE : g_real.ClearCommError(handle, errors, status);
+    }
+
     static BOOL WINAPI WriteFile(HANDLE handle, LPCVOID bytes, DWORD count, LPDWORD written,
                                  LPOVERLAPPED overlapped) {
         // Other threads (an emulator on the far end) pass straight through.
@@ -111,6 +123,10 @@ struct SerialHooks {
         call.bytes.assign(static_cast<const char*>(bytes), count);
         Log().Record(call);
         if (Log().ShouldFail("WriteFile")) return FALSE;
+        if (Log().m_swallowWrites) {
+            if (written != nullptr) *written = count;
+            return TRUE;
+        }
         return g_real.WriteFile(handle, bytes, count, written, overlapped);
     }
 
@@ -145,6 +161,7 @@ SerialCallLog::SerialCallLog() {
     Resolve(g_real.SetCommTimeouts, "SetCommTimeouts");
     Resolve(g_real.SetCommState, "SetCommState");
     Resolve(g_real.PurgeComm, "PurgeComm");
+    Resolve(g_real.ClearCommError, "ClearCommError");
     Resolve(g_real.WriteFile, "WriteFile");
     Resolve(g_real.ReadFile, "ReadFile");
     Resolve(g_real.CloseHandle, "CloseHandle");
@@ -157,6 +174,7 @@ SerialCallLog::SerialCallLog() {
         {"SetCommTimeouts", reinterpret_cast<void*>(&SerialHooks::SetCommTimeouts)},
         {"SetCommState", reinterpret_cast<void*>(&SerialHooks::SetCommState)},
         {"PurgeComm", reinterpret_cast<void*>(&SerialHooks::PurgeComm)},
+        {"ClearCommError", reinterpret_cast<void*>(&SerialHooks::ClearCommError)},
         {"WriteFile", reinterpret_cast<void*>(&SerialHooks::WriteFile)},
         {"ReadFile", reinterpret_cast<void*>(&SerialHooks::ReadFile)},
         {"CloseHandle", reinterpret_cast<void*>(&SerialHooks::CloseHandle)},

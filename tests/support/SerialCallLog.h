@@ -30,6 +30,13 @@ public:
 
     // Makes the next calls of function (e.g. "GetCommState") fail.
     void Fail(const std::string& function) { m_failing.push_back(function); }
+    // Makes the next writes report every byte written without sending any: a
+    // USB-serial adapter that takes a frame into its own buffer while flow
+    // control holds the line.
+    void SwallowWrites() { m_swallowWrites = true; }
+    // What GetCommState reads passes through edit first: the line settings
+    // another program left on the device.
+    void EditDeviceState(std::function<void(DCB&)> edit) { m_editDeviceState = std::move(edit); }
 
     // Runs action in the watched thread at the next call of function, before
     // the call goes on: a test can look at the process from there, or hold the
@@ -57,6 +64,8 @@ private:
 
     std::vector<Call> m_calls;
     std::vector<std::string> m_failing;
+    bool m_swallowWrites = false;
+    std::function<void(DCB&)> m_editDeviceState;
     std::string m_beforeFunction;
     std::function<void()> m_before;
     std::vector<std::unique_ptr<ImportHook>> m_hooks;

@@ -176,4 +176,27 @@ TEST_F(TraceLogTest, AnUnusableFolderIsTriedOnceAndAgainOnlyAfterAPause) {
     EXPECT_EQ(Events(ReadFile(file)), std::vector<std::string>{"error back"});
 }
 
+// A share that is slow to fail: each open takes longer than the pause
+// before it fails. The clock is the test's own, so the wait costs nothing.
+ULONGLONG g_clockMs = 1000000;
+ULONGLONG WINAPI TestClock() { return g_clockMs; }
+HANDLE WINAPI SlowFailingCreateFileW(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                     HANDLE) {
+    ++g_fileOpens;
+    g_clockMs += TraceLog::kRetryMs + 1000;
+    SetLastError(ERROR_BAD_NETPATH);
+    return INVALID_HANDLE_VALUE;
+}
+
+TEST_F(TraceLogTest, TheRetryPauseCountsFromTheEndOfAnOpenThatWasSlowToFail) {
+    TraceLog log;
+    log.SetOn(true);
+    ImportHook clock("kernel32.dll", "GetTickCount64", reinterpret_cast<void*>(&TestClock));
+    ImportHook open("kernel32.dll", "CreateFileW", reinterpret_cast<void*>(&SlowFailingCreateFileW));
+    ASSERT_TRUE(clock.Installed() && open.Installed());
+    g_fileOpens = 0;
+    for (int i = 0; i < 3; ++i) log.Write("error", "lost");
+    EXPECT_EQ(g_fileOpens, 1) << "every line would wait on the share again";
+}
+
 }  // namespace
