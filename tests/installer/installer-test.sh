@@ -26,11 +26,12 @@
 # first install, of the older version, once the platform is there; the driver
 # created by ProgID from a script; a setting changed; the trace switched on and
 # off from the Start menu; an install refused while a program holds the driver;
-# an upgrade to this version over the older one, which also takes back the full
-# control earlier versions gave users; the older one refused over it; an
-# uninstall that keeps the settings, which the next install brings back; an
-# uninstall that removes everything but a registry link that a user planted
-# below the profile key, and what it points at. Exit codes as
+# an upgrade to this version over the older one, which also undoes what an
+# earlier version's full control let a user make of the profile key; the
+# older one refused over it; an uninstall that keeps the four settings (not
+# the trace switch), which the next install brings back; an uninstall that
+# removes everything but a registry link that a user planted below the
+# profile key, and what it points at. Exit codes as
 # installer/TavrilenFocuser.nsi documents them.
 set -u
 
