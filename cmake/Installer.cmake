@@ -15,6 +15,21 @@ target_link_options(focuser_trace PRIVATE ${FOCUSER_STATIC_RUNTIME} -municode -m
 set_target_properties(focuser_trace PROPERTIES OUTPUT_NAME FocuserTrace)
 focuser_shipped_program(focuser_trace)
 
+# What the installer and the uninstaller run for their work on the profile
+# key (installer/ProfileSetup.cpp); the installer carries it, and installs it
+# nowhere. Its logic is in a library, for its test.
+add_library(focuser_profile_setup STATIC installer/ProfileSetup.cpp)
+target_link_libraries(focuser_profile_setup PUBLIC focuser_core)
+target_compile_options(focuser_profile_setup PRIVATE ${FOCUSER_WARNINGS})
+add_executable(focuser_profile installer/FocuserProfile.cpp)
+set_target_properties(focuser_profile PROPERTIES OUTPUT_NAME FocuserProfile)
+target_link_libraries(focuser_profile PRIVATE focuser_profile_setup)
+target_compile_options(focuser_profile PRIVATE ${FOCUSER_WARNINGS})
+target_link_options(focuser_profile PRIVATE ${FOCUSER_STATIC_RUNTIME} -s)
+focuser_shipped_program(focuser_profile)
+focuser_wine_test(profile_setup_tests tests/installer/ProfileSetupTest.cpp)
+target_link_libraries(profile_setup_tests PRIVATE focuser_profile_setup)
+
 # The installer test's stand-in for a running program that has the driver
 # loaded, and its look at the profile key's rights and the Start-menu entries;
 # built by both builds, since a 32-bit Windows needs the 32-bit ones.
@@ -70,6 +85,7 @@ add_custom_command(
   COMMENT "pandoc: docs/user-guide.md as a web page"
   VERBATIM)
 set(trace_switch32_file "${FOCUSER_WIN32_DIR}/$<TARGET_FILE_NAME:focuser_trace>")
+set(profile_tool32_file "${FOCUSER_WIN32_DIR}/$<TARGET_FILE_NAME:focuser_profile>")
 
 # Are the tests that run 32-bit code registered (cmake/WineTests.cmake)? If
 # not, the 64-bit test build installs the 32-bit DLL without registering it,
@@ -116,8 +132,8 @@ set(installer_sources
   ${CMAKE_SOURCE_DIR}/installer/make-installer.sh
   ${FOCUSER_USER_GUIDE})
 
-# focuser_installer(OUT VERSION DLL32 DLL64 TRACE_SWITCH SIM [makensis options...])
-function(focuser_installer out version dll32 dll64 trace_switch sim)
+# focuser_installer(OUT VERSION DLL32 DLL64 TRACE_SWITCH PROFILE_TOOL SIM [makensis options...])
+function(focuser_installer out version dll32 dll64 trace_switch profile_tool sim)
   set(sim_define "")
   if(sim)
     set(sim_define -DSIM=${sim})
@@ -127,22 +143,25 @@ function(focuser_installer out version dll32 dll64 trace_switch sim)
     OUTPUT ${out}
     COMMAND ${make_installer} ${out} -DVERSION=${version} ${ARGN} ${sign_define}
             -DDLL32=${dll32} -DDLL64=${dll64} ${sim_define} -DUSER_GUIDE=${FOCUSER_USER_GUIDE}
-            -DTRACE_SWITCH=${trace_switch}
-    DEPENDS ${installer_sources} ${dll32} ${dll64} ${trace_switch} focuser_trace ${sim}
+            -DTRACE_SWITCH=${trace_switch} -DPROFILE_TOOL=${profile_tool}
+    DEPENDS ${installer_sources} ${dll32} ${dll64} ${trace_switch} focuser_trace ${profile_tool} focuser_profile
+            ${sim}
     COMMENT "makensis: ${name} (${version})"
     VERBATIM)
 endfunction()
 focuser_installer(${FOCUSER_INSTALLER} ${PROJECT_VERSION}
-                  ${FOCUSER_DLL32} $<TARGET_FILE:focuser_dll> ${trace_switch32_file} "${sim32_file}")
+                  ${FOCUSER_DLL32} $<TARGET_FILE:focuser_dll> ${trace_switch32_file} ${profile_tool32_file}
+                  "${sim32_file}")
 focuser_installer(${FOCUSER_INSTALLER_X64_TEST} ${PROJECT_VERSION}
-                  ${FOCUSER_DLL32} $<TARGET_FILE:focuser_dll> $<TARGET_FILE:focuser_trace> "${sim64_file}"
+                  ${FOCUSER_DLL32} $<TARGET_FILE:focuser_dll> $<TARGET_FILE:focuser_trace>
+                  $<TARGET_FILE:focuser_profile> "${sim64_file}"
                   -DTARGET_AMD64 ${skip_dll32_registration})
 focuser_installer(${FOCUSER_PREVIOUS_INSTALLER} ${FOCUSER_PREVIOUS_VERSION}
                   ${FOCUSER_PREVIOUS_DLL32} $<TARGET_FILE:focuser_dll_previous> ${trace_switch32_file}
-                  "${sim32_file}")
+                  ${profile_tool32_file} "${sim32_file}")
 focuser_installer(${FOCUSER_PREVIOUS_INSTALLER_X64_TEST} ${FOCUSER_PREVIOUS_VERSION}
                   ${FOCUSER_PREVIOUS_DLL32} $<TARGET_FILE:focuser_dll_previous> $<TARGET_FILE:focuser_trace>
-                  "${sim64_file}"
+                  $<TARGET_FILE:focuser_profile> "${sim64_file}"
                   -DTARGET_AMD64 ${skip_dll32_registration})
 add_custom_target(installer ALL DEPENDS ${FOCUSER_INSTALLER} ${FOCUSER_INSTALLER_X64_TEST}
                   ${FOCUSER_PREVIOUS_INSTALLER} ${FOCUSER_PREVIOUS_INSTALLER_X64_TEST})

@@ -41,5 +41,6 @@ if(FOCUSER_SIGN_PKCS12)
                    ${FOCUSER_SIGN_PASSWORD_FILE} ${CMAKE_BINARY_DIR}/signature-check
                    ${FOCUSER_DLL32} $<TARGET_FILE:focuser_dll> ${sim_files}
                    ${trace_switch32_file} $<TARGET_FILE:focuser_trace>
+                   ${profile_tool32_file} $<TARGET_FILE:focuser_profile>
                    ${FOCUSER_INSTALLER}.uninstaller.exe ${FOCUSER_INSTALLER})
 endif()

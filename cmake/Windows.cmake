@@ -25,6 +25,7 @@ add_custom_target(focuser_idl DEPENDS ${IDL_OUT}/Focuser.h ${IDL_OUT}/Focuser_i.
 add_library(focuser_core STATIC
   ${IDL_OUT}/Focuser_i.c
   settings/DriverSettings.cpp
+  settings/ProfileKey.cpp
   link/SerialPort.cpp
   trace/TraceLog.cpp
   com/ServerModule.cpp

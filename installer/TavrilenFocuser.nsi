@@ -16,11 +16,15 @@
 ; entries that turn the driver's trace log on and off (the "Trace" value in
 ; the profile key, set by FocuserTrace.exe) and open the log folder.
 ;
-;   makensis -DOUTFILE=... -DDLL32=... -DDLL64=... -DTRACE_SWITCH=... [-DSIM=...] [-DUSER_GUIDE=...]
+;   makensis -DOUTFILE=... -DDLL32=... -DDLL64=... -DTRACE_SWITCH=... -DPROFILE_TOOL=...
+;            [-DSIM=...] [-DUSER_GUIDE=...]
 ;            [-DVERSION=1.2.3] [-DSIGN=COMMAND] [-DTARGET_AMD64 [-DSKIP_DLL32_REGISTRATION]]
 ;            TavrilenFocuser.nsi
 ;
-; TRACE_SWITCH is FocuserTrace.exe of the installer's kind. USER_GUIDE is the
+; TRACE_SWITCH is FocuserTrace.exe of the installer's kind; PROFILE_TOOL is
+; FocuserProfile.exe of the same kind, which does the work on the profile key
+; for the installer and the uninstaller (installer/ProfileSetup.h) and is
+; installed nowhere. USER_GUIDE is the
 ; guide as an HTML page. VERSION defaults to the 32-bit DLL's own. SIGN is a
 ; command that signs the file it is given in place (and takes --copy-to FILE):
 ; the uninstaller before it is packed, and the installer. TARGET_AMD64 builds
@@ -59,6 +63,9 @@
 !endif
 !ifndef TRACE_SWITCH
   !error "TRACE_SWITCH must be defined"
+!endif
+!ifndef PROFILE_TOOL
+  !error "PROFILE_TOOL must be defined"
 !endif
 !ifndef VERSION
   ; The version the DLL carries in its version resource.
@@ -102,6 +109,7 @@ RequestExecutionLevel admin
 !define DLL64_NAME "TavrilenFocuser64.dll"
 !define SIM_NAME "FocuserSim.exe"
 !define TRACE_SWITCH_NAME "FocuserTrace.exe"
+!define PROFILE_TOOL_NAME "FocuserProfile.exe"
 !define USER_GUIDE_NAME "User Guide.html"
 !define UNINSTALLER_NAME "Uninstall.exe"
 ; The driver's profile: the ASCOM Chooser lists the subkeys of "Focuser Drivers"
@@ -109,10 +117,6 @@ RequestExecutionLevel admin
 ; of the driver use the 32-bit registry view.
 !define PROFILE_KEY "Software\ASCOM\Focuser Drivers\${PROGID}"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\TavrilenFocuser"
-; Where an uninstall that keeps the settings puts them (32-bit view), outside
-; the Chooser's list; the next installation moves them back.
-!define KEPT_SETTINGS_PARENT "Software\Tavrilen"
-!define KEPT_SETTINGS_KEY "${KEPT_SETTINGS_PARENT}\Focuser settings"
 ; The platform's driver chooser, by the ProgID its COM class is registered
 ; under: what every program uses to let the user pick this driver. (The
 ; profile root Software\ASCOM proves nothing: this installer creates it too.)
@@ -138,33 +142,6 @@ RequestExecutionLevel admin
   !define REGSVR32_FOR_DLL32 "$SYSDIR\regsvr32.exe"
   !define REGSVR32_FOR_DLL64 "$WINDIR\Sysnative\regsvr32.exe"
 !endif
-
-; For advapi32 through the System plug-in: HKEY_LOCAL_MACHINE (sign-extended
-; for 64-bit code), KEY_READ | KEY_WRITE | KEY_WOW64_32KEY.
-!define HKLM_HANDLE -2147483646
-!define PROFILE_KEY_ACCESS 0x2021F
-; DELETE | KEY_QUERY_VALUE | KEY_WOW64_32KEY, with REG_OPTION_OPEN_LINK: to
-; look at the key itself, should it be a registry link, and remove it.
-!define PROFILE_LINK_ACCESS 0x10201
-!define REG_OPTION_OPEN_LINK 8
-!define REG_LINK 6
-; READ_CONTROL | WRITE_DAC | KEY_WOW64_32KEY: to change the key's rights.
-!define PROFILE_KEY_DAC_ACCESS 0x60200
-; BUILTIN\Users, the same SID in every language of Windows, and what it gets:
-; KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE, exactly what the driver asks
-; for when it opens the key. Not WRITE_DAC, WRITE_OWNER, DELETE or
-; KEY_CREATE_LINK: with those one user could lock every other user out of the
-; settings, or plant a registry link for elevated code to follow.
-!define USERS_SID "S-1-5-32-545"
-!define USERS_ACCESS 0x2001F
-!define SE_REGISTRY_KEY 4
-!define DACL_SECURITY_INFORMATION 4
-; SE_DACL_PROTECTED | SE_DACL_AUTO_INHERITED
-!define SE_DACL_PROTECTED_OR_AUTO_INHERITED 0x1400
-!define SET_ACCESS 2
-!define NO_INHERITANCE 0
-!define TRUSTEE_IS_SID 0
-!define TRUSTEE_IS_WELL_KNOWN_GROUP 5
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -242,16 +219,6 @@ Var UninstallLog
 ; The files found in use, one to a line.
 Var FilesInUse
 
-; The registry view of the installer's own entries, and the 32-bit view that
-; both builds of the driver keep their profile in.
-!macro OwnRegView
-  !ifdef TARGET_AMD64
-    SetRegView 64
-  !else
-    SetRegView 32
-  !endif
-!macroend
-
 ; Adds FILE to $FilesInUse when a running program holds it: a loaded DLL or a
 ; running program cannot be opened for writing, whatever the sharing asked.
 ; (Access denied is not taken as in use: it may be the file's own rights, and
@@ -304,154 +271,6 @@ Function WaitUntilNotInUse
     Abort "The driver is in use: close your astronomy programs and run this setup again."
     retry:
   ${Loop}
-FunctionEnd
-
-; Copies the named values of key $R0 to key $R1 under HKLM in the current
-; view: texts and numbers, the kinds the driver stores.
-!macro DefineCopyNamedValues PREFIX
-Function ${PREFIX}CopyNamedValues
-  StrCpy $R2 0
-  ${Do}
-    ClearErrors
-    EnumRegValue $R3 HKLM $R0 $R2
-    ${If} ${Errors}
-      Return
-    ${EndIf}
-    IntOp $R2 $R2 + 1
-    ${If} $R3 != ""
-      ClearErrors
-      ReadRegStr $R4 HKLM $R0 $R3
-      ${IfNot} ${Errors}
-        WriteRegStr HKLM $R1 $R3 $R4
-      ${Else}
-        ClearErrors
-        ReadRegDWORD $R4 HKLM $R0 $R3
-        ${IfNot} ${Errors}
-          WriteRegDWORD HKLM $R1 $R3 $R4
-        ${EndIf}
-      ${EndIf}
-    ${EndIf}
-  ${Loop}
-FunctionEnd
-!macroend
-!insertmacro DefineCopyNamedValues ""
-!insertmacro DefineCopyNamedValues "un."
-
-; Removes the profile key where it is a registry link rather than a key: a user
-; with every right on the platform's profile tree could put one in its place,
-; and all that follows would then act, with administrator rights, on the key
-; it points at. Only the link goes, never what it points at. Leaves $0 = 0
-; when the key is no link (or missing), 1 when a link was removed, 2 when one
-; could not be, with its status in $1.
-!macro DefineDropProfileLink PREFIX
-Function ${PREFIX}DropProfileLink
-  StrCpy $0 0
-  System::Call 'advapi32::RegOpenKeyExW(p ${HKLM_HANDLE}, w "${PROFILE_KEY}", i ${REG_OPTION_OPEN_LINK}, i ${PROFILE_LINK_ACCESS}, *p .r2) i .r1'
-  ${If} $1 = 0
-    System::Call 'advapi32::RegQueryValueExW(p r2, w "SymbolicLinkValue", p 0, *i .r3, p 0, p 0) i .r1'
-    ${If} $1 = 0
-    ${AndIf} $3 = ${REG_LINK}
-      System::Call 'ntdll::NtDeleteKey(p r2) i .r1'
-      ${If} $1 = 0
-        StrCpy $0 1
-      ${Else}
-        IntFmt $1 "0x%08X" $1
-        StrCpy $0 2
-      ${EndIf}
-    ${EndIf}
-    System::Call 'advapi32::RegCloseKey(p r2)'
-  ${EndIf}
-FunctionEnd
-!macroend
-!insertmacro DefineDropProfileLink ""
-!insertmacro DefineDropProfileLink "un."
-
-; Lets ordinary users change the driver's settings: an allow entry for
-; BUILTIN\Users on the profile key alone, inherited by no subkey. The system
-; merges it into the key's DACL, so the key keeps every other entry it has and
-; inherits; SET_ACCESS replaces the entries of its own that Users already have
-; on the key (the full control that earlier versions gave them too), so a
-; reinstall leaves exactly one. The DACL is written to this key alone
-; (RegSetKeySecurity): SetSecurityInfo would carry the change down into
-; whatever subkeys a user made, opening each, a planted registry link too.
-; Leaves $0 = 0 on success, otherwise the Windows error code, with the step
-; that failed in $1.
-Function OpenSettingsToUsers
-  StrCpy $2 0 ; the key
-  StrCpy $4 0 ; its security descriptor, which holds its DACL ($3)
-  StrCpy $5 0 ; the SID of Users
-  StrCpy $6 0 ; the new entry
-  StrCpy $7 0 ; the merged DACL
-  StrCpy $9 0 ; the descriptor that carries it to the key
-  StrCpy $1 "opening the key to change its rights"
-  ; Should a link have taken the key's place since, its own rights change,
-  ; not those of the key it points at.
-  System::Call 'advapi32::RegOpenKeyExW(p ${HKLM_HANDLE}, w "${PROFILE_KEY}", i ${REG_OPTION_OPEN_LINK}, i ${PROFILE_KEY_DAC_ACCESS}, *p .r2) i .r0'
-  ${If} $0 = 0
-    StrCpy $1 "reading the key's rights"
-    System::Call 'advapi32::GetSecurityInfo(p r2, i ${SE_REGISTRY_KEY}, i ${DACL_SECURITY_INFORMATION}, p 0, p 0, *p .r3, p 0, *p .r4) i .r0'
-  ${EndIf}
-  ${If} $0 = 0
-    StrCpy $1 "naming the Users group"
-    System::Call 'advapi32::ConvertStringSidToSidW(w "${USERS_SID}", *p .r5) i .r8 ?e'
-    Pop $0
-    ${If} $8 <> 0
-      StrCpy $0 0
-    ${EndIf}
-  ${EndIf}
-  ${If} $0 = 0
-    ; EXPLICIT_ACCESS_W with its TRUSTEE_W, laid out by hand: the System
-    ; plug-in packs its fields, and 64-bit code aligns the pointers to 8.
-    !ifdef TARGET_AMD64
-      System::Call '*(i ${USERS_ACCESS}, i ${SET_ACCESS}, i ${NO_INHERITANCE}, i 0, p 0, i 0, i ${TRUSTEE_IS_SID}, i ${TRUSTEE_IS_WELL_KNOWN_GROUP}, i 0, p r5) p .r6'
-    !else
-      System::Call '*(i ${USERS_ACCESS}, i ${SET_ACCESS}, i ${NO_INHERITANCE}, p 0, i 0, i ${TRUSTEE_IS_SID}, i ${TRUSTEE_IS_WELL_KNOWN_GROUP}, p r5) p .r6'
-    !endif
-    StrCpy $1 "merging the entry for Users into the key's rights"
-    System::Call 'advapi32::SetEntriesInAclW(i 1, p r6, p r3, *p .r7) i .r0'
-  ${EndIf}
-  ${If} $0 = 0
-    StrCpy $1 "writing the key's rights"
-    ; An absolute descriptor fits in 40 bytes on 64-bit Windows. It keeps
-    ; whether the key's DACL was protected from inheritance and inherited
-    ; automatically, as it was.
-    System::Alloc 64
-    Pop $9
-    System::Call 'advapi32::InitializeSecurityDescriptor(p r9, i 1) i .r8'
-    ${If} $8 <> 0
-      System::Call 'advapi32::SetSecurityDescriptorDacl(p r9, i 1, p r7, i 0) i .r8'
-    ${EndIf}
-    ${If} $8 <> 0
-      System::Call 'advapi32::GetSecurityDescriptorControl(p r4, *i .R5, *i .R6) i .r8'
-    ${EndIf}
-    ${If} $8 <> 0
-      IntOp $R5 $R5 & ${SE_DACL_PROTECTED_OR_AUTO_INHERITED}
-      System::Call 'advapi32::SetSecurityDescriptorControl(p r9, i ${SE_DACL_PROTECTED_OR_AUTO_INHERITED}, i R5) i .r8'
-    ${EndIf}
-    ${If} $8 = 0
-      StrCpy $0 1336 ; ERROR_INVALID_SECURITY_DESCR
-    ${Else}
-      System::Call 'advapi32::RegSetKeySecurity(p r2, i ${DACL_SECURITY_INFORMATION}, p r9) i .r0'
-    ${EndIf}
-  ${EndIf}
-  ${If} $9 <> 0
-    System::Free $9
-  ${EndIf}
-  ${If} $7 <> 0
-    System::Call 'kernel32::LocalFree(p r7)'
-  ${EndIf}
-  ${If} $6 <> 0
-    System::Free $6
-  ${EndIf}
-  ${If} $5 <> 0
-    System::Call 'kernel32::LocalFree(p r5)'
-  ${EndIf}
-  ${If} $4 <> 0
-    System::Call 'kernel32::LocalFree(p r4)'
-  ${EndIf}
-  ${If} $2 <> 0
-    System::Call 'advapi32::RegCloseKey(p r2)'
-  ${EndIf}
 FunctionEnd
 
 Function .onInit
@@ -561,47 +380,16 @@ Function un.AppendToLog
   Pop $0
 FunctionEnd
 
-; The profile key is the driver's entry in the Chooser: its name (the default
-; value) goes, so that no program offers a driver that is gone, and so do the
-; driver's own values and then the key. Only the key itself: whatever a user
-; made below it stays, and the key with it. Users may create subkeys there,
-; and the platform may give them every right on its profile tree, so one of
-; them may be a registry link to another machine-wide key, which deleting the
-; key's tree would follow.
-Function un.RemoveProfile
-  DeleteRegValue HKLM "${PROFILE_KEY}" ""
-  DeleteRegValue HKLM "${PROFILE_KEY}" "COM"
-  DeleteRegValue HKLM "${PROFILE_KEY}" "MaxPosition"
-  DeleteRegValue HKLM "${PROFILE_KEY}" "StepSize"
-  DeleteRegValue HKLM "${PROFILE_KEY}" "Speed"
-  DeleteRegValue HKLM "${PROFILE_KEY}" "Trace"
-  ClearErrors
-  DeleteRegKey /ifnosubkeys HKLM "${PROFILE_KEY}"
-  ${IfNot} ${Errors}
-    Return
-  ${EndIf}
-  ; The subkeys' names alone: reading them opens none of the subkeys.
-  StrCpy $1 ""
-  StrCpy $2 0
-  ${Do}
-    ClearErrors
-    EnumRegKey $0 HKLM "${PROFILE_KEY}" $2
-    ${If} ${Errors}
-    ${OrIf} $0 == ""
-      ${Break}
-    ${EndIf}
-    ${If} $2 > 0
-      StrCpy $1 "$1, "
-    ${EndIf}
-    StrCpy $1 "$1$\"$0$\""
-    IntOp $2 $2 + 1
-  ${Loop}
-  ${If} $2 > 0
-    !insertmacro UninstallNote "Left HKLM\${PROFILE_KEY} (32-bit view) in place without the driver's values: it holds subkeys that the driver did not make ($1); an administrator may check them and remove the key"
-  ${ElseIfNot} ${Errors}
-    !insertmacro UninstallNote "Could not remove HKLM\${PROFILE_KEY} (32-bit view)"
-  ${EndIf}
-FunctionEnd
+; Runs FocuserProfile.exe, from the plug-ins folder, with ARGS. $0 is left
+; holding its exit code ("error" when it could not be started), $1 the lines
+; it wrote for the details list.
+!macro RunProfileTool ARGS
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\${PROFILE_TOOL_NAME}" "${PROFILE_TOOL}"
+  nsExec::ExecToStack '"$PLUGINSDIR\${PROFILE_TOOL_NAME}" ${ARGS}'
+  Pop $0
+  Pop $1
+!macroend
 
 Section "Driver" SecDriver
   SectionIn RO
@@ -653,46 +441,22 @@ Section "Driver" SecDriver
   CreateShortcut "$SMPROGRAMS\${START_MENU_FOLDER}\Focuser Trace Logs.lnk" "$WINDIR\explorer.exe" \
     "shell:Personal\ASCOM" "" "" SW_SHOWNORMAL "" "Opens the folder of the focuser driver's trace logs"
 
-  SetRegView 32
-  Call DropProfileLink
-  ${If} $0 = 1
-    DetailPrint "Removed a registry link that stood in place of HKLM\${PROFILE_KEY}; what it pointed at is untouched"
-  ${ElseIf} $0 = 2
-    MessageBox MB_ICONSTOP|MB_OK "HKLM\${PROFILE_KEY} is a registry link to another key, not the driver's own key, and it could not be removed (status $1)." /SD IDOK
-    SetErrorLevel ${EXIT_FAILED}
-    Abort "The profile key is a registry link"
-  ${EndIf}
-  ; Settings that an earlier uninstall kept come back into the profile.
-  ClearErrors
-  EnumRegValue $0 HKLM "${KEPT_SETTINGS_KEY}" 0
-  ${IfNot} ${Errors}
-    StrCpy $R0 "${KEPT_SETTINGS_KEY}"
-    StrCpy $R1 "${PROFILE_KEY}"
-    Call CopyNamedValues
-    DeleteRegKey HKLM "${KEPT_SETTINGS_KEY}"
-    DeleteRegKey /ifempty HKLM "${KEPT_SETTINGS_PARENT}"
-  ${EndIf}
-  !insertmacro OwnRegView
-
-  ; The profile key must exist before registration: registration only names
-  ; an existing key ("Tavrilen", which the Chooser shows) and never creates it.
-  ; Opening an existing key leaves the user's settings in it untouched.
-  System::Call 'advapi32::RegCreateKeyExW(p ${HKLM_HANDLE}, w "${PROFILE_KEY}", i 0, p 0, i 0, i ${PROFILE_KEY_ACCESS}, p 0, *p .r1, p 0) i .r0'
-  ${If} $0 <> 0
-    MessageBox MB_ICONSTOP|MB_OK "Could not create the driver's profile key HKLM\${PROFILE_KEY} (error $0)." /SD IDOK
-    SetErrorLevel ${EXIT_FAILED}
-    Abort "Could not create the profile key"
-  ${EndIf}
-  System::Call 'advapi32::RegCloseKey(p r1)'
-  ; Not fatal: without it the driver still reads its settings, and only a
-  ; program run as administrator can change them.
-  Call OpenSettingsToUsers
-  ${If} $0 = 0
-    DetailPrint "Every user may change the focuser settings (HKLM\${PROFILE_KEY})"
-  ${Else}
-    DetailPrint "Could not let ordinary users change the focuser settings: error $0 $1 (HKLM\${PROFILE_KEY})"
-    MessageBox MB_ICONEXCLAMATION|MB_OK "The driver is installed, but ordinary users could not be given the right to change its settings (error $0 $1).$\r$\n$\r$\nThe driver works. Its settings can be changed only from a program run as administrator." /SD IDOK
+  ; The profile key must exist before registration, which only names an
+  ; existing key ("Tavrilen", which the Chooser shows). FocuserProfile.exe
+  ; makes it (a link in its place goes, and nothing it points at is touched),
+  ; moves back the settings an earlier uninstall kept and closes the key to
+  ; all that users may not do, through one handle to the key.
+  !insertmacro RunProfileTool install
+  DetailPrint "$1"
+  ${If} $0 == 5
+    ; Not fatal: the driver still reads its settings, and only a program run
+    ; as administrator can change them.
+    MessageBox MB_ICONEXCLAMATION|MB_OK "The driver is installed, but ordinary users could not be given the right to change its settings:$\r$\n$\r$\n$1$\r$\n$\r$\nThe driver works. Its settings can be changed only from a program run as administrator." /SD IDOK
     SetErrorLevel ${EXIT_SETTINGS_ADMIN_ONLY}
+  ${ElseIf} $0 != 0
+    MessageBox MB_ICONSTOP|MB_OK "Could not set up the driver's profile key HKLM\${PROFILE_KEY} (${PROFILE_TOOL_NAME} ended with $0):$\r$\n$\r$\n$1" /SD IDOK
+    SetErrorLevel ${EXIT_FAILED}
+    Abort "Could not set up the profile key"
   ${EndIf}
 
   !ifndef SKIP_DLL32_REGISTRATION
@@ -717,28 +481,22 @@ Section "Uninstall"
     !insertmacro UnregisterDll "${REGSVR32_FOR_DLL32}" "$INSTDIR\${DLL32_NAME}"
   !endif
 
-  ; Kept settings wait outside the Chooser's list.
-  SetRegView 32
-  Call un.DropProfileLink
-  ${If} $0 = 1
-    !insertmacro UninstallNote "Removed a registry link that stood in place of HKLM\${PROFILE_KEY} (32-bit view); what it pointed at is untouched"
-  ${ElseIf} $0 = 2
-    !insertmacro UninstallNote "Left HKLM\${PROFILE_KEY} (32-bit view) alone: it is a registry link to another key, and it could not be removed (status $1)"
+  ; The profile key is the driver's entry in the Chooser: its name, the
+  ; driver's values and then the key itself go, so that no program offers a
+  ; driver that is gone; kept settings wait outside the Chooser's list. Only
+  ; the key itself: a subkey a user made (a registry link, say) stays, and the
+  ; key with it. All through one handle to the key, never by its path again.
+  StrCpy $2 "uninstall"
+  ${If} $KeepSettings = 1
+    StrCpy $2 "uninstall keep"
   ${EndIf}
-  DeleteRegKey HKLM "${KEPT_SETTINGS_KEY}"
-  ${If} $0 = 2
-    ; Nothing of the key it points at is the driver's.
-  ${ElseIf} $KeepSettings = 1
-    StrCpy $R0 "${PROFILE_KEY}"
-    StrCpy $R1 "${KEPT_SETTINGS_KEY}"
-    Call un.CopyNamedValues
-    DetailPrint "Focuser settings kept in HKLM\${KEPT_SETTINGS_KEY}"
+  !insertmacro RunProfileTool $2
+  ${If} $1 != ""
+    !insertmacro UninstallNote "$1"
   ${EndIf}
-  DeleteRegKey /ifempty HKLM "${KEPT_SETTINGS_PARENT}"
-  ${If} $0 <> 2
-    Call un.RemoveProfile
+  ${If} $0 != 0
+    !insertmacro UninstallNote "${PROFILE_TOOL_NAME} ended with $0"
   ${EndIf}
-  !insertmacro OwnRegView
 
   SetShellVarContext all
   !insertmacro DeleteStartMenuEntries "${START_MENU_FOLDER}"

@@ -14,8 +14,8 @@
 #
 # Signing: with FOCUSER_SIGN_PKCS12 (a PKCS#12 file with the code-signing
 # certificate and its key) and FOCUSER_SIGN_PASSWORD (its password) in the
-# environment, both DLLs, the simulator, the trace switch, the uninstaller and
-# the installer are signed (SHA-256), with a time stamp from
+# environment, both DLLs, the simulator, the trace switch, the profile tool
+# the installer runs, the uninstaller and the installer are signed (SHA-256), with a time stamp from
 # FOCUSER_SIGN_TIMESTAMP_URL (an RFC 3161 server) when it is set. Without them the release is unsigned, and
 # says so.
 #
@@ -93,7 +93,7 @@ fi
 jobs=${FOCUSER_JOBS:-$(nproc)}
 for arch in win32 win64; do
   case $arch in
-    win32) toolchain=mingw-i686; targets=(focuser_dll focuser_sim focuser_trace) ;;
+    win32) toolchain=mingw-i686; targets=(focuser_dll focuser_sim focuser_trace focuser_profile) ;;
     win64) toolchain=mingw-x86_64; targets=(focuser_dll focuser_sim shipped_installer) ;;
   esac
   cmake -S "$work/src" -B "$work/build/$arch" -DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/$toolchain.cmake" \

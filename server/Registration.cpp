@@ -8,7 +8,7 @@
 
 #include "com/ServerModule.h"
 #include "server/RegistryScript.h"
-#include "settings/DriverSettings.h"
+#include "settings/ProfileKey.h"
 
 namespace {
 
@@ -49,22 +49,17 @@ HRESULT LoadOwnTypeLibrary(ITypeLib** library, std::wstring& path) {
     return LoadTypeLibEx(path.c_str(), REGKIND_NONE, library);
 }
 
-// The profile key is shared with the settings store, which keeps it in the
-// 32-bit registry view for both builds.
-constexpr REGSAM kProfileAccess = KEY_READ | KEY_WRITE
-#ifdef _WIN64
-                                  | KEY_WOW64_32KEY
-#endif
-    ;
-
+// Registration runs with administrator rights, and a user may have put a
+// registry link in the profile key's place: the key is opened without
+// following one, and a link is left alone.
 void SetProfileDefaultValue() {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, kProfileAccess, &key) !=
-        ERROR_SUCCESS) {
-        return;
+    bool link = false;
+    if (profilekey::Open(KEY_READ | KEY_WRITE, false, key, link) != ERROR_SUCCESS) return;
+    if (!link) {
+        static const char kName[] = "Tavrilen";
+        RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(kName), sizeof kName);
     }
-    static const char kName[] = "Tavrilen";
-    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(kName), sizeof kName);
     RegCloseKey(key);
 }
 

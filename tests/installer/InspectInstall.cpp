@@ -1,17 +1,19 @@
 // Shows the installer test what an installation left that reg.exe cannot,
 // and makes what a user or an earlier version may have left for the next one:
 //
-//   inspect-install rights KEY      the DACL of HKLM\KEY (32-bit view), one
-//                                   entry a line: "allow|deny|other SID MASK FLAGS"
+//   inspect-install rights KEY      the owner of HKLM\KEY (32-bit view) and whether
+//                                   its DACL is protected from inheritance, as
+//                                   "owner SID protected|inherits", then its DACL,
+//                                   one entry a line: "allow|deny|other SID MASK FLAGS"
 //                                   (mask and ACE flags in hex)
 //   inspect-install shortcut LNK    the shortcut's target and arguments, one
 //                                   to a line (Wine reads no show command back:
 //                                   the test takes it from the file itself)
 //   inspect-install run LNK         runs the shortcut's command line as the
 //                                   shell would start it; exits with its code
-//   inspect-install users KEY MASK  makes the Users group's own entry on HKLM\KEY
-//                                   (32-bit view) allow MASK to the key and its
-//                                   subkeys, as earlier installers did
+//   inspect-install descriptor KEY SDDL  gives HKLM\KEY (32-bit view) the owner
+//                                   and DACL SDDL describes, as an earlier version's
+//                                   full control let a user do
 //   inspect-install link KEY TARGET creates HKLM\KEY (32-bit view) as a registry
 //                                   link to TARGET, a native path such as
 //                                   \Registry\Machine\Software\X
@@ -38,14 +40,24 @@ int PrintRights(const wchar_t* key_path) {
         return 1;
     }
     PACL dacl = nullptr;
+    PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    result = GetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                             nullptr, &descriptor);
+    result = GetSecurityInfo(key, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                             nullptr, &dacl, nullptr, &descriptor);
     RegCloseKey(key);
     if (result != ERROR_SUCCESS) {
         std::printf("cannot read the key's DACL: error %ld\n", result);
         return 1;
     }
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    char* owner_text = nullptr;
+    if (owner == nullptr || !ConvertSidToStringSidA(owner, &owner_text)) {
+        owner_text = nullptr;
+    }
+    std::printf("owner %s %s\n", owner_text ? owner_text : "-", (control & SE_DACL_PROTECTED) ? "protected" : "inherits");
+    LocalFree(owner_text);
     if (dacl == nullptr) {
         std::printf("no DACL\n");  // everyone may do everything
     }
@@ -76,40 +88,22 @@ int PrintRights(const wchar_t* key_path) {
     return 0;
 }
 
-int GrantUsers(const wchar_t* key_path, ACCESS_MASK mask) {
+int SetDescriptor(const wchar_t* key_path, const wchar_t* sddl) {
     HKEY key;
-    LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_path, 0, READ_CONTROL | WRITE_DAC | KEY_WOW64_32KEY, &key);
+    LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_path, 0, WRITE_DAC | WRITE_OWNER | KEY_WOW64_32KEY, &key);
     if (result != ERROR_SUCCESS) {
         std::printf("cannot open the key: error %ld\n", result);
         return 1;
     }
-    PACL dacl = nullptr;
-    PACL merged = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    PSID users = nullptr;
-    result = GetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
-                             &descriptor);
-    if (result == ERROR_SUCCESS && !ConvertStringSidToSidW(L"S-1-5-32-545", &users)) {
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
         result = static_cast<LONG>(GetLastError());
-    }
-    if (result == ERROR_SUCCESS) {
-        EXPLICIT_ACCESS_W entry = {};
-        entry.grfAccessPermissions = mask;
-        entry.grfAccessMode = SET_ACCESS;
-        entry.grfInheritance = CONTAINER_INHERIT_ACE;
-        entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-        entry.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-        entry.Trustee.ptstrName = static_cast<LPWSTR>(users);
-        result = SetEntriesInAclW(1, &entry, dacl, &merged);
-    }
-    if (result == ERROR_SUCCESS) {
-        result = SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, merged, nullptr);
+    } else {
+        result = RegSetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor);
     }
     if (result != ERROR_SUCCESS) {
-        std::printf("cannot change the key's DACL: error %ld\n", result);
+        std::printf("cannot change the key's owner and DACL: error %ld\n", result);
     }
-    LocalFree(merged);
-    LocalFree(users);
     LocalFree(descriptor);
     RegCloseKey(key);
     return result == ERROR_SUCCESS ? 0 : 1;
@@ -185,15 +179,15 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 3 && std::wcscmp(argv[1], L"rights") == 0) {
         return PrintRights(argv[2]);
     }
-    if (argc == 4 && std::wcscmp(argv[1], L"users") == 0) {
-        return GrantUsers(argv[2], static_cast<ACCESS_MASK>(std::wcstoul(argv[3], nullptr, 0)));
+    if (argc == 4 && std::wcscmp(argv[1], L"descriptor") == 0) {
+        return SetDescriptor(argv[2], argv[3]);
     }
     if (argc == 4 && std::wcscmp(argv[1], L"link") == 0) {
         return CreateLink(argv[2], argv[3]);
     }
     if (argc != 3 || (std::wcscmp(argv[1], L"shortcut") != 0 && std::wcscmp(argv[1], L"run") != 0)) {
         std::fprintf(stderr,
-                     "usage: inspect-install rights KEY | shortcut LNK | run LNK | users KEY MASK | link KEY TARGET\n");
+                     "usage: inspect-install rights KEY | shortcut LNK | run LNK | descriptor KEY SDDL | link KEY TARGET\n");
         return 2;
     }
     CoInitialize(nullptr);

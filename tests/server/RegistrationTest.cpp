@@ -177,6 +177,22 @@ TEST_F(RegistrationTest, ProfileDefaultValueIsWrittenOnlyWhenTheKeyExists) {
     EXPECT_EQ(testregistry::GetSettingsText("COM"), "2");
 }
 
+TEST_F(RegistrationTest, ProfileDefaultValueIsNeverWrittenThroughALink) {
+    // A user may have put a link to any machine-wide key in the profile key's place.
+    const char kTarget[] = "Software\\Tavrilen Registration Target";
+    HKEY target = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kTarget, 0, nullptr, 0, KEY_ALL_ACCESS | testregistry::SettingsView(),
+                              nullptr, &target, nullptr), ERROR_SUCCESS);
+    RegSetValueExA(target, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>("theirs"), 7);
+    RegCloseKey(target);
+    ASSERT_TRUE(testregistry::PlantLink(kSettingsKeyPath, kTarget));
+
+    EXPECT_EQ(dll.RegisterServer(), S_OK);
+    testregistry::DeleteSettingsKey();
+    EXPECT_EQ(StringValue(HKEY_LOCAL_MACHINE, kTarget, nullptr, testregistry::SettingsView()), "theirs");
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kTarget, testregistry::SettingsView(), 0);
+}
+
 TEST_F(RegistrationTest, FailedClassRegistrationIsRolledBackButTheProfileIsStillSet) {
     // A volatile key cannot hold the non-volatile keys the script writes.
     HKEY key = nullptr;

@@ -3,6 +3,7 @@
 #include <sddl.h>
 
 #include "settings/DriverSettings.h"
+#include "settings/ProfileKey.h"
 
 namespace testregistry {
 
@@ -15,6 +16,9 @@ REGSAM SettingsView() {
 }
 
 void DeleteSettingsKey() {
+    // A link a failed test left goes first: deleting a tree follows it.
+    RemoveLink("Software\\ASCOM\\Focuser Drivers");
+    RemoveLink(kSettingsKeyPath);
     AllowSettingsWrites();  // whatever a failed test left
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKeyPath);  // native view of a 32-bit process
     HKEY parent = nullptr;
@@ -23,6 +27,34 @@ void DeleteSettingsKey() {
         RegDeleteTreeA(parent, "Tavrilen.Focuser");
         RegCloseKey(parent);
     }
+}
+
+bool PlantLink(const char* path, const char* target) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, target, 0, KEY_READ | SettingsView(), &key) != ERROR_SUCCESS) return false;
+    const std::wstring native = profilekey::KeyName(key);
+    RegCloseKey(key);
+    if (native.empty() ||
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_CREATE_LINK,
+                        KEY_ALL_ACCESS | KEY_CREATE_LINK | SettingsView(), nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    // The target's name without its terminating zero, as the system keeps it.
+    const LONG rc = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK,
+                                   reinterpret_cast<const BYTE*>(native.c_str()),
+                                   static_cast<DWORD>(native.size() * sizeof(wchar_t)));
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS;
+}
+
+void RemoveLink(const char* path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | DELETE | SettingsView(),
+                      &key) != ERROR_SUCCESS) {
+        return;
+    }
+    if (profilekey::IsLink(key)) profilekey::DeleteKey(key);
+    RegCloseKey(key);
 }
 
 static HKEY Open(bool create) {

@@ -36,6 +36,13 @@ void RestoreSettingsParent();
 void DenySettingsWrites();
 void AllowSettingsWrites();
 
+// Makes HKLM\PATH (the settings' view) a registry link to HKLM\TARGET of the
+// same view, as a user with every right on the platform's profile tree could.
+// False when it cannot.
+bool PlantLink(const char* path, const char* target);
+// Removes a link made so, itself only; nothing when PATH is no link.
+void RemoveLink(const char* path);
+
 // Stores a complete set of settings as text.
 void StoreSettings(int portIndex, int maxPosition, const char* stepSize, int speed);
 
