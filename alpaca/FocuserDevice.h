@@ -27,9 +27,11 @@ public:
     // How long a request waits for its turn on the line before it gives up
     // with a busy error; far beyond what a full queue of requests needs.
     static constexpr std::chrono::seconds kTurnBound{15};
-    // The longest a status read waits for more clients to join it: a tenth
-    // of an exchange, so that no answer takes much over two exchanges.
-    static constexpr std::chrono::microseconds kGatherBound{2000};
+    // The longest a status read waits for more clients to join it: about a
+    // twentieth of an exchange. A read that arrives just after an exchange
+    // began waits for that one, this pause and its own, so the pause is what
+    // an answer may take beyond two exchanges.
+    static constexpr std::chrono::microseconds kGatherBound{1000};
 
     FocuserDevice(FocuserSession::Opener opener, ServerSettings& store,
                   const ServerSettingsValues& settings, EventLog& log);

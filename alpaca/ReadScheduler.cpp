@@ -28,14 +28,14 @@ ReadScheduler::Turn ReadScheduler::Next(ReadKind& kind) {
 void ReadScheduler::Finished(ReadKind kind) {
     const int k = Index(kind);
     m_finished[k] = m_started[k];
-    m_lastServed[k] = m_serving[k];
+    m_expected[k] = m_serving[k] + m_joined[k];
 }
 
 bool ReadScheduler::Gathering(ReadKind& kind) const {
     if (m_order.empty() || m_order.front() == kJob) return false;
     const int k = m_order.front();
     kind = static_cast<ReadKind>(k);
-    return m_joined[k] < m_lastServed[k];
+    return m_joined[k] < m_expected[k];
 }
 
 bool ReadScheduler::Answered(ReadKind kind, uint64_t ticket) const {

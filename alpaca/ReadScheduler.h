@@ -29,9 +29,11 @@ public:
     bool Answered(ReadKind kind, uint64_t ticket) const;
 
     // True when the next turn is a read of kind that fewer requests wait
-    // for than its last exchange answered: the clients it answered are
+    // for than were about when its last exchange ended (those it answered,
+    // and those already waiting for the next): the clients it answered are
     // most likely on their way back, and a moment's wait lets one exchange
-    // serve them all again instead of every other one.
+    // serve them all again. Counting the ones already waiting keeps clients
+    // from settling into two groups that take every other exchange.
     bool Gathering(ReadKind& kind) const;
 
 private:
@@ -44,5 +46,5 @@ private:
     uint64_t m_finished[kKinds] = {};
     unsigned m_joined[kKinds] = {};      // waiting for the queued exchange
     unsigned m_serving[kKinds] = {};     // waiting for the one on the line
-    unsigned m_lastServed[kKinds] = {};  // answered by the last one
+    unsigned m_expected[kKinds] = {};    // about when the last one ended
 };

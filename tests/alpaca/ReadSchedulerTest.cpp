@@ -53,6 +53,22 @@ TEST(ReadScheduler, ANextReadGathersTheClientsTheLastOneAnswered) {
     EXPECT_FALSE(scheduler.Gathering(kind)) << "a job next: nothing to gather";
 }
 
+TEST(ReadScheduler, ClientsWaitingAlreadyCountAmongThoseToGather) {
+    // Four clients on the line, four more waiting for the next exchange: the
+    // next one waits for all eight, or they would take every other exchange.
+    ReadScheduler scheduler;
+    ReadKind kind;
+    for (int i = 0; i < 4; ++i) scheduler.Request(ReadKind::Position);
+    scheduler.Next(kind);
+    for (int i = 0; i < 4; ++i) scheduler.Request(ReadKind::Position);
+    scheduler.Finished(ReadKind::Position);
+    for (int back = 0; back < 4; ++back) {
+        EXPECT_TRUE(scheduler.Gathering(kind)) << back << " of the four answered are back";
+        scheduler.Request(ReadKind::Position);
+    }
+    EXPECT_FALSE(scheduler.Gathering(kind)) << "all eight are in";
+}
+
 TEST(ReadScheduler, WorkIsTakenInOrderOfArrival) {
     ReadScheduler scheduler;
     scheduler.Request(ReadKind::Temperature);
