@@ -29,6 +29,13 @@ set_target_properties(focuser_alpaca PROPERTIES OUTPUT_NAME focuser-alpaca)
 target_link_libraries(focuser_alpaca PRIVATE focuser_alpaca_core focuser_posix_line)
 target_compile_options(focuser_alpaca PRIVATE ${FOCUSER_WARNINGS})
 
+include(GNUInstallDirs)
+install(TARGETS focuser_alpaca RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+if(NOT BUILD_TESTING)
+  return()
+endif()
+
 # The tests of the pure logic.
 add_executable(alpaca_tests
   tests/alpaca/ApiRequestTest.cpp

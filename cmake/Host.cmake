@@ -1,5 +1,16 @@
-# Host (Linux) build: the null-modem bridge the Wine tests talk through, and the
-# protocol logic's unit tests, which need no Wine.
+# Host (Linux) build: the null-modem bridge the Wine tests talk through, the
+# protocol logic's unit tests, which need no Wine, and the Linux programs.
+#
+# FOCUSER_LINUX_ONLY builds only what runs on Linux for users (the device
+# server and the simulator) and their tests: the packages' build, and the
+# builds for other architectures. BUILD_TESTING=OFF leaves every test out.
+option(FOCUSER_LINUX_ONLY "Only the Linux programs and their tests" OFF)
+option(BUILD_TESTING "Build the tests" ON)
+if(NOT BUILD_TESTING)
+  include(cmake/NativeSim.cmake)
+  include(cmake/Alpaca.cmake)
+  return()
+endif()
 
 # A scripted controller line, for the link's tests and its fuzzer.
 add_library(focuser_scripted_line STATIC devtools/ScriptedLine.cpp)
@@ -30,6 +41,11 @@ if(FOCUSER_FUZZ)
   return()
 endif()
 
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+if(NOT FOCUSER_LINUX_ONLY)
 add_executable(nullmodem
   tests/nullmodem/main.cpp
   tests/nullmodem/PtyBridge.cpp
@@ -39,9 +55,13 @@ add_executable(nullmodem
 target_include_directories(nullmodem PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(nullmodem PRIVATE ${FOCUSER_WARNINGS})
 
-set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+add_executable(nullmodem_tests tests/nullmodem/NullModemTest.cpp)
+target_link_libraries(nullmodem_tests PRIVATE gtest_main)
+target_compile_options(nullmodem_tests PRIVATE ${FOCUSER_WARNINGS})
+target_compile_definitions(nullmodem_tests PRIVATE NULLMODEM_EXE="$<TARGET_FILE:nullmodem>")
+add_dependencies(nullmodem_tests nullmodem)
+add_test(NAME nullmodem COMMAND nullmodem_tests)
+endif()
 
 add_executable(protocol_tests
   tests/link/ControllerProtocolTest.cpp
@@ -55,13 +75,6 @@ add_executable(protocol_tests
 target_link_libraries(protocol_tests PRIVATE focuser_scripted_line gtest_main)
 target_compile_options(protocol_tests PRIVATE ${FOCUSER_WARNINGS})
 add_test(NAME protocol COMMAND protocol_tests)
-
-add_executable(nullmodem_tests tests/nullmodem/NullModemTest.cpp)
-target_link_libraries(nullmodem_tests PRIVATE gtest_main)
-target_compile_options(nullmodem_tests PRIVATE ${FOCUSER_WARNINGS})
-target_compile_definitions(nullmodem_tests PRIVATE NULLMODEM_EXE="$<TARGET_FILE:nullmodem>")
-add_dependencies(nullmodem_tests nullmodem)
-add_test(NAME nullmodem COMMAND nullmodem_tests)
 
 # The fuzzers' stored inputs, replayed through the same checks; the fuzzers
 # themselves run only from scripts/fuzz.sh.
