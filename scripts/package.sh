@@ -9,7 +9,9 @@
 #   scripts/package.sh [BUILD]          (default: build/, or FOCUSER_BUILD_DIR)
 #
 # The packages are built from the files git knows (committed or not, ignored
-# ones left out), copied to a folder of their own, so the tree stays clean.
+# ones left out; in a copy without git, every file but build/ and dist/),
+# copied to a folder of their own, so the tree stays clean. Their time is
+# debian/changelog's, so the same source gives the same bytes.
 # The package tests are not run by the build here (nocheck): scripts/test.sh
 # runs the same tests natively and under emulation. A plain dpkg-buildpackage
 # in a clone runs them.
@@ -29,13 +31,22 @@ changelog_version=$(dpkg-parsechangelog -S Version)
 [ "$changelog_version" = "$version" ] ||
   fail "debian/changelog is at $changelog_version but the project at $version: add a changelog entry"
 
+export SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -S Timestamp)
+sources() {  # the source tree as a tar stream
+  if git rev-parse --git-dir >/dev/null 2>&1; then
+    git ls-files -z --cached --others --exclude-standard | tar --null -T - -cf -
+  else
+    tar --exclude=./build --exclude=./dist -cf - .
+  fi
+}
+
 rm -rf -- "$out"
 mkdir -p "$out"
 for arch in amd64 arm64; do
   started=$SECONDS
   src=$out/$arch/tavrilen-focuser-$version
   mkdir -p "$src"
-  git ls-files -z --cached --others --exclude-standard | tar --null -T - -cf - | tar -C "$src" -xf -
+  sources | tar -C "$src" -xf -
   options=(-b -us -uc)
   [ "$arch" = amd64 ] || options+=(-a"$arch" -Pcross,nocheck)
   log=$out/$arch/build.log
