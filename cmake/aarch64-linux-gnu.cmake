@@ -13,9 +13,10 @@ set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig)
 set(ENV{PKG_CONFIG_PATH} "")
 
-# Header-only packages' CMake files (nlohmann_json) are architecture
-# independent and found where the build machine has them.
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+# No find root: the libraries are found in the arm64 multiarch folder by the
+# library architecture above, and header-only packages' CMake files
+# (nlohmann_json) are architecture independent, found where the build
+# machine keeps them.
 
 # ctest, and the tests that start the programs, run them under emulation
 # without registering anything with the kernel.
