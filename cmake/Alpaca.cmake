@@ -55,9 +55,10 @@ add_test(NAME alpaca COMMAND alpaca_tests)
 add_library(alpaca_rig STATIC tests/alpaca/ServerRig.cpp)
 target_link_libraries(alpaca_rig PUBLIC focuser_alpaca_core)
 target_compile_options(alpaca_rig PRIVATE ${FOCUSER_WARNINGS})
+focuser_program_command(focuser_sim_native sim_command)
+focuser_program_command(focuser_alpaca alpaca_command)
 target_compile_definitions(alpaca_rig PRIVATE
-  FOCUSER_SIM_EXE="$<TARGET_FILE:focuser_sim_native>"
-  FOCUSER_ALPACA_EXE="$<TARGET_FILE:focuser_alpaca>")
+  FOCUSER_SIM_EXE="${sim_command}" FOCUSER_ALPACA_EXE="${alpaca_command}")
 add_dependencies(alpaca_rig focuser_sim_native focuser_alpaca)
 
 add_executable(alpaca_server_tests
@@ -73,4 +74,4 @@ set_tests_properties(alpaca_server PROPERTIES TIMEOUT 300)
 add_executable(alpaca_benchmark tests/alpaca/AlpacaBenchmark.cpp)
 target_link_libraries(alpaca_benchmark PRIVATE alpaca_rig focuser_posix_line)
 target_compile_options(alpaca_benchmark PRIVATE ${FOCUSER_WARNINGS})
-target_compile_definitions(alpaca_benchmark PRIVATE FOCUSER_ALPACA_EXE="$<TARGET_FILE:focuser_alpaca>")
+target_compile_definitions(alpaca_benchmark PRIVATE FOCUSER_ALPACA_EXE="${alpaca_command}")

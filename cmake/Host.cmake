@@ -6,6 +6,32 @@
 # builds for other architectures. BUILD_TESTING=OFF leaves every test out.
 option(FOCUSER_LINUX_ONLY "Only the Linux programs and their tests" OFF)
 option(BUILD_TESTING "Build the tests" ON)
+
+# How a test starts one of our programs: by its path, or, in a build for
+# another architecture, through a launcher beside it that runs it under the
+# emulator. The launcher execs, so the test's pid is the program's and the
+# signals it sends reach the program.
+function(focuser_program_command target result)
+  if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
+    set(${result} "$<TARGET_FILE:${target}>" PARENT_SCOPE)
+    return()
+  endif()
+  set(launcher "$<TARGET_FILE:${target}>-emulated")
+  get_target_property(made ${target} FOCUSER_LAUNCHER_MADE)
+  if(NOT made)
+    set(command "")
+    foreach(word IN LISTS CMAKE_CROSSCOMPILING_EMULATOR)
+      string(APPEND command "'${word}' ")
+    endforeach()
+    file(GENERATE OUTPUT "${launcher}"
+      CONTENT "#!/bin/sh\nexec ${command}'$<TARGET_FILE:${target}>' \"$@\"\n"
+      FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                       WORLD_READ WORLD_EXECUTE)
+    set_target_properties(${target} PROPERTIES FOCUSER_LAUNCHER_MADE ON)
+  endif()
+  set(${result} "${launcher}" PARENT_SCOPE)
+endfunction()
+
 if(NOT BUILD_TESTING)
   include(cmake/NativeSim.cmake)
   include(cmake/Alpaca.cmake)

@@ -16,7 +16,13 @@ packages=(
   osslsigncode openssl git  # signing, and the release's clean checkout (scripts/release.sh)
   clang libclang-rt-14-dev  # libFuzzer and the sanitizers, for scripts/fuzz.sh
   libcpp-httplib-dev nlohmann-json3-dev curl  # the network device server, and its demo's client
-  debhelper lintian  # its Debian packages (scripts/package.sh)
+  # The Linux programs and their tests for arm64, run under user-mode emulation
+  # (scripts/test-arm64.sh); cpp-httplib's pkg-config file names the other three.
+  crossbuild-essential-arm64 qemu-user-static
+  libcpp-httplib-dev:arm64 libssl-dev:arm64 zlib1g-dev:arm64 libbrotli-dev:arm64
+  # The Debian packages (scripts/package.sh): the arm64 one is cross-built, and
+  # the service's filter is checked against the server's calls under strace.
+  debhelper lintian pkg-config:arm64 strace
 )
 case ${1:-} in
   "") ;;
@@ -35,9 +41,11 @@ done
 echo "bootstrap: installing ${missing[*]}"
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $SUDO dpkg --add-architecture i386
-fi
+for arch in i386 arm64; do
+  if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+    $SUDO dpkg --add-architecture "$arch"
+  fi
+done
 export DEBIAN_FRONTEND=noninteractive
 . "$(dirname "$0")/lib/apt-update.sh"
 apt_update $SUDO || exit 1
