@@ -59,6 +59,9 @@ echo "== tests: native"
 ctest --test-dir "$build/native" --output-on-failure "$@" || status=1
 echo "== packages: build, lintian, man pages, the service's sandbox"
 if "$here/scripts/package.sh" "$build"; then
+  echo "== packages: the service's system call filter against the server's calls"
+  "$here/tests/packaging/check-syscalls.sh" "$here/debian/tavrilen-focuser-alpaca.focuser-alpaca.service" \
+    "$build/native/alpaca_server_tests" || status=1
   echo "== packages: install, run, upgrade and purge in a throwaway root"
   version=$(dpkg-parsechangelog -l "$here/debian/changelog" -S Version)
   "$here/tests/packaging/install-upgrade-purge.sh" \
