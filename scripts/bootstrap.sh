@@ -16,6 +16,7 @@ packages=(
   osslsigncode openssl git  # signing, and the release's clean checkout (scripts/release.sh)
   clang libclang-rt-14-dev  # libFuzzer and the sanitizers, for scripts/fuzz.sh
   libcpp-httplib-dev nlohmann-json3-dev curl  # the network device server, and its demo's client
+  debootstrap  # the throwaway root the server's package is installed into (tests/packaging/)
 )
 case ${1:-} in
   "") ;;
