@@ -10,6 +10,7 @@
 # each run works on a copy of it and needs no network.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/unit.sh"
 [ $# -ge 1 ] && [ $# -le 2 ] || { echo "usage: $0 DEB [WORKDIR]" >&2; exit 2; }
 deb=$(realpath -e "$1")
 unit_name=focuser-alpaca.service
@@ -129,21 +130,13 @@ enabled=$(find "$root/etc/systemd/system" -name "$unit_name" 2>/dev/null || true
 [ -z "$enabled" ] || fail "the package enabled the unit: ${enabled//$root/}"
 
 step "service user and group"
-unit_value() {  # the last value of KEY in the unit's [Service] section
-  awk -v key="$1" '
-    /^[ \t]*\[/ { service = ($0 ~ /^\[Service\]/) ; next }
-    service && sub(/\\$/, "") { pending = pending $0 " "; next }
-    service { line = pending $0; pending = "" }
-    service && index(line, key "=") == 1 { value = substr(line, length(key) + 2) }
-    END { print value }' "$root$unit_file"
-}
-user=$(unit_value User) group=$(unit_value Group)
+user=$(unit_value "$root$unit_file" User) group=$(unit_value "$root$unit_file" Group)
 [ -n "$user" ] || fail "the unit names no User= (it would run as root)"
 [ -n "$group" ] || group=$user
 passwd=$(in_root 20 getent passwd "$user") || fail "no user $user after installing"
-IFS=: read -r _ _ uid gid _ home shell <<<"$passwd"
+IFS=: read -r _ _ uid _ _ home shell <<<"$passwd"
 [ "$uid" -lt 1000 ] || fail "$user is not a system user (uid $uid)"
-in_root 20 getent group "$group" >/dev/null || fail "no group $group"
+group_gid=$(in_root 20 getent group "$group" | cut -d: -f3) || fail "no group $group"
 [ "$(in_root 20 id -gn "$user")" = "$group" ] || fail "$user's primary group is not $group"
 in_root 20 id -nG "$user" | tr ' ' '\n' | grep -qx dialout || fail "$user is not in dialout"
 [ ! -e "$root$home" ] || fail "the package made $user a home folder ($home)"
@@ -181,56 +174,32 @@ cp -p "$root$conffile" "$work/conffile.edited"
 # start_server: runs ExecStart as systemd would for this unit, from what the
 # installed unit file says, and sets server_pid and base_url.
 start_server() {
-  local exec_start state_dirs state_mode env_files f line key value word var
-  local -a env=() argv=()
-  local -A vars=()
-  exec_start=$(unit_value ExecStart) state_dirs=$(unit_value StateDirectory)
-  state_mode=$(unit_value StateDirectoryMode) env_files=$(unit_value EnvironmentFile)
+  local exec_start state_dirs state_mode f line d
+  local -a env=()
+  local -A unit_env=()
+  exec_start=$(unit_value "$root$unit_file" ExecStart)
+  state_dirs=$(unit_value "$root$unit_file" StateDirectory)
+  state_mode=$(unit_value "$root$unit_file" StateDirectoryMode)
   [ -n "$exec_start" ] || fail "the unit has no ExecStart="
-  case $exec_start in [-@:+!]*) fail "ExecStart prefix ${exec_start:0:1} is not handled by this check" ;; esac
-  for f in $env_files; do
-    [ -f "$root${f#-}" ] || { [ "${f:0:1}" = - ] && continue; fail "EnvironmentFile $f is missing"; }
-    while IFS= read -r line || [ -n "$line" ]; do
-      line=${line#"${line%%[![:space:]]*}"}
-      case $line in '' | '#'* | ';'*) continue ;; esac
-      [[ $line == *=* ]] || fail "$f: not an assignment: $line"
-      key=${line%%=*} value=${line#*=}
-      value=${value%"${value##*[![:space:]]}"}
-      [[ $value =~ ^\"(.*)\"$ || $value =~ ^\'(.*)\'$ ]] && value=${BASH_REMATCH[1]}
-      vars[$key]=$value
-      env+=("$key=$value")
-    done <"$root${f#-}"
-  done
+  while IFS= read -r f; do
+    if [ ! -f "$root${f#-}" ]; then
+      [ "${f:0:1}" = - ] || fail "EnvironmentFile $f is missing"
+      continue
+    fi
+    env_file_read "$root${f#-}" >"$work/env" || fail "cannot read EnvironmentFile $f"
+    while IFS= read -r line; do
+      unit_env[${line%%=*}]=${line#*=}
+      env+=("$line")
+    done <"$work/env"
+  done < <(unit_values "$root$unit_file" EnvironmentFile)
   # StateDirectory: made under /var/lib, owned by the service's user and
   # group, with the unit's mode (0755 when it names none).
   for d in $state_dirs; do
-    install -d -o "$uid" -g "$(in_root 20 getent group "$group" | cut -d: -f3)" \
-      -m "${state_mode:-0755}" "$root/var/lib/$d"
+    install -d -o "$uid" -g "$group_gid" -m "${state_mode:-0755}" "$root/var/lib/$d"
     env+=("STATE_DIRECTORY=/var/lib/$d")
   done
-  case $exec_start in *\"* | *\'* | *\\*) fail "quoting in ExecStart is not handled by this check" ;; esac
-  for word in $exec_start; do
-    while [[ $word =~ %([a-zA-Z%]) ]]; do
-      case ${BASH_REMATCH[1]} in
-        S) value=/var/lib ;; t) value=/run ;; n) value=$unit_name ;; N | p) value=${unit_name%.service} ;;
-        %) value=$'\1' ;; *) fail "specifier %${BASH_REMATCH[1]} in ExecStart is not handled by this check" ;;
-      esac
-      word=${word/"%${BASH_REMATCH[1]}"/$value}
-    done
-    word=${word//$'\1'/%}
-    if [[ $word =~ ^\$([A-Za-z_][A-Za-z0-9_]*)$ ]]; then
-      var=${BASH_REMATCH[1]}
-      [ -n "${vars[$var]+set}" ] || fail "ExecStart uses \$$var, which no EnvironmentFile sets"
-      argv+=(${vars[$var]})
-      continue
-    fi
-    while [[ $word =~ \$\{([A-Za-z_][A-Za-z0-9_]*)\} ]]; do
-      var=${BASH_REMATCH[1]}
-      [ -n "${vars[$var]+set}" ] || fail "ExecStart uses \${$var}, which no EnvironmentFile sets"
-      word=${word/"\${$var}"/${vars[$var]}}
-    done
-    argv+=("$word")
-  done
+  exec_args "$unit_name" "$exec_start" || fail "cannot start the unit's ExecStart as systemd would"
+  local -a argv=("${exec_args[@]}")
   echo "${argv[*]}" >"$work/exec-start"
   (umask 0022
    exec chroot "$root" /usr/bin/setpriv --reuid="$user" --regid="$group" --init-groups \
@@ -247,6 +216,7 @@ start_server() {
   local status
   status=$(cat "/proc/$server_pid/status")
   grep -qE "^Uid:[[:space:]]+$uid[[:space:]]" <<<"$status" || fail "the server does not run as $user"
+  grep -qE "^Gid:[[:space:]]+$group_gid[[:space:]]" <<<"$status" || fail "the server does not run as group $group"
   grep -qE "^Groups:.*\b$dialout_gid\b" <<<"$status" || fail "the server is not in dialout"
   grep -qE '^NoNewPrivs:[[:space:]]+1' <<<"$status" || fail "the server may gain privileges"
   for c in CapInh CapPrm CapEff CapBnd CapAmb; do
