@@ -11,12 +11,12 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
   libwine-dev wine wine32:i386 wine64
   googletest
+  debootstrap  # the throwaway root the server's package is installed into (tests/packaging/)
   xvfb x11-apps imagemagick x11-utils
   nsis pandoc
   osslsigncode openssl git  # signing, and the release's clean checkout (scripts/release.sh)
   clang libclang-rt-14-dev  # libFuzzer and the sanitizers, for scripts/fuzz.sh
   libcpp-httplib-dev nlohmann-json3-dev curl  # the network device server, and its demo's client
-  debootstrap  # the throwaway root the server's package is installed into (tests/packaging/)
 )
 case ${1:-} in
   "") ;;

@@ -38,31 +38,14 @@ fail() { root_fail "$@"; }
 [ "$(id -u)" -eq 0 ] || fail "building the guest needs root (debootstrap and chroot)"
 key=$(root_key "$0" "$here/../lib/debian-root.sh")
 image=$cache/bookworm-$key
-if [ -f "$image/disk.img" ]; then
-  echo "$image"
-  exit 0
-fi
-
-# One builder at a time; whoever waited finds the finished image.
-root_lock "$cache"
-if [ -f "$image/disk.img" ]; then
-  echo "$image"
-  exit 0
-fi
+root_reuse_or_lock "$cache" "$image/disk.img" "$image"
 for p in debootstrap mkfs.ext4; do
   command -v "$p" >/dev/null || fail "$p is missing (scripts/bootstrap.sh guest installs it)"
 done
 
-root_workdir "$cache"
+root_begin "$cache"
 work=$root_work
 root=$work/root
-root_log=$work/build.log
-cleanup() {
-  mountpoint -q "$root/proc" && umount -l "$root/proc"
-  rm -rf -- "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM HUP
 
 root_bootstrap "$root" "$mirror" "$suite"
 # A small initrd that can mount a virtio disk, made when the kernel installs.
@@ -100,9 +83,6 @@ used=$(du -sm "$root" | cut -f1)
 root_step 600 "disk image (${used} MB used)" \
   mkfs.ext4 -q -F -L focuser-guest -d "$root" "$out/disk.img" "$((used * 5 / 4 + 1024))M"
 printf '%s\n' "${packages[@]}" >"$out/packages"
-mv "$out" "$image"
-# Older images go: a guest still running from one keeps its open files.
-for old in "$cache"/bookworm-*; do
-  [ "$old" = "$image" ] || rm -rf -- "$old"
-done
+# A guest still running from an older image keeps its open files.
+root_publish "$cache" "$out" "$image"
 echo "$image"

@@ -28,20 +28,50 @@ root_key() {
   cat "$@" | sha256sum | cut -c1-16
 }
 
-# root_lock CACHE: one builder at a time in CACHE; the lock is held on fd 9
-# until the script ends. Whoever waited should look again for a finished result
-# before building.
-root_lock() {
+# root_reuse_or_lock CACHE FILE RESULT: when FILE exists, prints RESULT and
+# ends the script. Otherwise takes CACHE's lock, held on fd 9 until the script
+# ends (one builder at a time), and looks again: whoever waited finds the
+# finished result.
+root_reuse_or_lock() {
+  [ ! -e "$2" ] || { echo "$3"; exit 0; }
   mkdir -p "$1"
   exec 9>"$1/.lock"
   flock -w 3600 9 || root_fail "another build held $1/.lock for an hour"
+  [ ! -e "$2" ] || { echo "$3"; exit 0; }
 }
 
-# root_workdir CACHE: sets root_work to a new folder in CACHE to build in,
-# after taking away the half-built ones of runs that died (the lock is held).
-root_workdir() {
+# root_begin CACHE: sets root_work to a new folder in CACHE to build in and
+# root_log to the log in it, after taking away the half-built ones of runs
+# that died. When the script ends, whatever is mounted in it is undone and
+# the folder goes.
+root_begin() {
   rm -rf -- "$1"/.build.*
   root_work=$(mktemp -d "$1/.build.XXXXXX")
+  root_log=$root_work/build.log
+  trap root_cleanup EXIT
+  trap 'exit 130' INT TERM HUP
+}
+root_cleanup() {
+  root_unmount "$root_work"
+  rm -rf -- "$root_work"
+}
+# root_unmount DIR: undoes whatever is mounted below DIR.
+root_unmount() {
+  local m
+  for m in $(awk -v d="$1/" 'index($2, d) == 1 { print $2 }' /proc/mounts | sort -r); do
+    umount -l "$m"
+  done
+}
+
+# root_publish CACHE FOLDER RESULT: the finished FOLDER becomes RESULT in one
+# step, and older results in CACHE go (whatever still uses one keeps its open
+# files).
+root_publish() {
+  local old
+  mv "$2" "$3"
+  for old in "$1"/bookworm-*; do
+    [ "$old" = "$3" ] || rm -rf -- "$old"
+  done
 }
 
 # chroot ROOT "${root_env[@]}" COMMAND...: runs COMMAND in ROOT with a clean
@@ -57,6 +87,7 @@ root_env=(/usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin
 root_bootstrap() {
   local root=$1 mirror=$2 suite=$3 tries=${FOCUSER_APT_TRIES:-4} try
   for ((try = 1; ; try++)); do
+    echo "$root_name: debootstrap of $suite" >&2
     if timeout --kill-after=30 2400 debootstrap --variant=minbase --arch=amd64 \
          "$suite" "$root" "$mirror" >>"$root_log" 2>&1 </dev/null; then
       break
@@ -64,6 +95,7 @@ root_bootstrap() {
     tail -20 "$root_log" >&2
     [ "$try" -lt "$tries" ] || root_fail "debootstrap of $suite failed $tries times"
     echo "$root_name: debootstrap failed (try $try of $tries); trying again in ${FOCUSER_APT_PAUSE:-60} s" >&2
+    root_unmount "$root"
     rm -rf -- "$root"
     sleep "${FOCUSER_APT_PAUSE:-60}"
   done

@@ -104,6 +104,8 @@ cp -a "$cached" "$root"
 mkdir -p "$root/tmp/pkg"
 files_of "$root" >"$work/files.before"
 [ -c "$root/dev/null" ] || fail "the root has no /dev/null (debootstrap could not make device nodes)"
+in_root 10 sh -c ': >/dev/null' 2>/dev/null ||
+  fail "/dev/null cannot be opened in the copy: is ${2:-${TMPDIR:-/tmp}} mounted nodev?"
 
 step "older build of the package"
 version=$(dpkg-deb -f "$deb" Version)
@@ -161,6 +163,9 @@ pty=$(readlink "$root$serial_link")
 # Like a USB serial adapter's device: only root and the dialout group may open it.
 chown "root:$dialout_gid" "$root$pty"
 chmod 0660 "$root$pty"
+if in_root 10 setpriv --reuid=nobody --regid=nogroup --clear-groups -- sh -c ": <>$pty" 2>/dev/null; then
+  fail "$pty is open to users outside dialout"
+fi
 
 step "edit $conffile"
 sed -i -e "s|^FOCUSER_SERIAL=.*|FOCUSER_SERIAL=$serial_link|" \

@@ -27,26 +27,11 @@ root_name="package root"
 
 [ "$(id -u)" -eq 0 ] || root_fail "building the package root needs root (debootstrap and chroot)"
 result=$cache/bookworm-$(root_key "$0" "$lib/debian-root.sh")
-if [ -d "$result/root" ]; then
-  echo "$result/root"
-  exit 0
-fi
-root_lock "$cache"
-if [ -d "$result/root" ]; then
-  echo "$result/root"
-  exit 0
-fi
+root_reuse_or_lock "$cache" "$result/root" "$result/root"
 command -v debootstrap >/dev/null || root_fail "debootstrap is missing (scripts/bootstrap.sh installs it)"
 
-root_workdir "$cache"
+root_begin "$cache"
 root=$root_work/result/root
-root_log=$root_work/build.log
-cleanup() {
-  mountpoint -q "$root/proc" && umount -l "$root/proc"
-  rm -rf -- "$root_work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM HUP
 
 start=$SECONDS
 mkdir -p "$root_work/result"
@@ -56,9 +41,6 @@ root_install "$root" "${packages[@]}"
 # purges; what came before it stays without.
 rm "$root/etc/dpkg/dpkg.cfg.d/focuser-nodoc"
 printf '%s\n' "${packages[@]}" >"$root_work/result/packages"
-mv "$root_work/result" "$result"
-for old in "$cache"/bookworm-*; do
-  [ "$old" = "$result" ] || rm -rf -- "$old"
-done
+root_publish "$cache" "$root_work/result" "$result"
 echo "$root_name: built in $((SECONDS - start)) s" >&2
 echo "$result/root"
