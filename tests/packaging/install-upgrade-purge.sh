@@ -25,6 +25,7 @@ fail() {
   echo "package check: step \"$step_name\" failed: $*" >&2
   exit 1
 }
+trap 'fail "line $LINENO: a command failed"' ERR
 [ "$(id -u)" -eq 0 ] || fail "needs root (chroot, mounts and the service user)"
 for p in chroot dpkg-deb curl setpriv timeout flock; do
   command -v "$p" >/dev/null || fail "$p is missing"
@@ -84,6 +85,10 @@ files_of() {
                               -o -path ./proc -o -path ./dev -o -path ./tmp/pkg \) -prune -o -print) |
     LC_ALL=C sort
 }
+# etc_sums ROOT: a checksum of every file in ROOT's /etc.
+etc_sums() {
+  (cd "$1" && find ./etc -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum)
+}
 # wait_for SECONDS FILE PATTERN PID: the first line of FILE matching PATTERN,
 # waited for while PID lives.
 wait_for() {
@@ -103,6 +108,7 @@ cached=$(timeout 3600 "$here/root.sh") || fail "no root (tests/packaging/root.sh
 cp -a "$cached" "$root"
 mkdir -p "$root/tmp/pkg"
 files_of "$root" >"$work/files.before"
+etc_sums "$root" >"$work/etc.before"
 [ -c "$root/dev/null" ] || fail "the root has no /dev/null (debootstrap could not make device nodes)"
 in_root 10 sh -c ': >/dev/null' 2>/dev/null ||
   fail "/dev/null cannot be opened in the copy: is ${2:-${TMPDIR:-/tmp}} mounted nodev?"
@@ -320,16 +326,20 @@ done <"$work/package.files"
 
 step "nothing left behind"
 files_of "$root" >"$work/files.after"
+etc_sums "$root" >"$work/etc.after"
 # What adduser leaves by design: the user and group stay after a purge (files
-# owned by them may outlive the package), the account files' backups, and
-# adduser's lock file in /run, which is emptied at every boot.
-expected='^\./(etc/(passwd|group|shadow|gshadow)-|run/adduser)$'
-added=$(comm -13 "$work/files.before" "$work/files.after" | grep -vE "$expected" || true)
+# owned by them may outlive the package), in the account files and their
+# backups, and adduser's lock file in /run, which is emptied at every boot.
+expected='^\./(etc/(passwd|group|shadow|gshadow)-?|run/adduser)$'
+added=$(comm -13 "$work/files.before" "$work/files.after")
 removed=$(comm -23 "$work/files.before" "$work/files.after")
-[ -z "$added" ] || fail "the purge left these behind: $(tr '\n' ' ' <<<"${added//.\//\/}")"
-[ -z "$removed" ] || fail "install and purge took away: $(tr '\n' ' ' <<<"${removed//.\//\/}")"
-remains=$(comm -13 "$work/files.before" "$work/files.after" | sed 's|^\.||' | tr '\n' ' ')
-echo "package check: after the purge: user $user and group $group, by design${remains:+; files: $remains}"
+changed=$(diff "$work/etc.before" "$work/etc.after" | sed -n 's/^< [0-9a-f]*  //p' | sort -u || true)
+unexpected=$(printf '%s\n' "$added" "$changed" | grep -vE "$expected" | grep . || true)
+paths() { sed 's|^\.||' <<<"$1" | paste -sd' '; }
+[ -z "$unexpected" ] || fail "the purge left these behind: $(paths "$unexpected")"
+[ -z "$removed" ] || fail "install and purge took away: $(paths "$removed")"
+echo "package check: left after the purge, by design: user $user and group $group;" \
+  "new: $(paths "$added"); changed: $(paths "$changed")"
 step_done
 total=$(( (${EPOCHREALTIME/./} - ${run_start/./}) / 1000 ))
 printf 'package check: %s %s: install, upgrade from %s and purge passed in %d.%03d s\n' \
