@@ -17,6 +17,7 @@ packages=(
   osslsigncode openssl git  # signing, and the release's clean checkout (scripts/release.sh)
   clang libclang-rt-14-dev  # libFuzzer and the sanitizers, for scripts/fuzz.sh
   libcpp-httplib-dev nlohmann-json3-dev curl  # the network device server, and its demo's client
+  debhelper lintian  # its Debian packages (scripts/package.sh)
 )
 case ${1:-} in
   "") ;;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes a release of the commit checked out, into dist/VERSION/: the
 # installer named with the version, both DLLs, their symbol files in one
-# archive, SHA256SUMS and the release notes from CHANGELOG.md.
+# archive, the device server's Debian packages for amd64 and arm64,
+# SHA256SUMS and the release notes from CHANGELOG.md.
 #
 #   scripts/release.sh [--skip-suite] [--dist DIR] [--worktree]
 #
@@ -103,9 +104,15 @@ for arch in win32 win64; do
     { tail -30 "$work/$arch-build.log" >&2; fail "the $arch build failed"; }
 done
 
+# The Linux packages, with their own checks (lintian, man pages, sandbox).
+(cd "$work/src" && FOCUSER_JOBS=$jobs timeout 3600 scripts/package.sh "$work/build") >"$work/packages.log" 2>&1 ||
+  { tail -30 "$work/packages.log" >&2; fail "the Debian packages failed"; }
+debs=("tavrilen-focuser-alpaca_${version}_amd64.deb" "tavrilen-focuser-alpaca_${version}_arm64.deb")
+
 out=$dist/$version
 rm -rf -- "$out"
 mkdir -p "$out"
+for deb in "${debs[@]}"; do cp "$work/build/packages/$deb" "$out/"; done
 installer=TavrilenFocuserSetup-$version.exe
 cp "$work/build/win64/installer/$installer" "$work/build/win32/TavrilenFocuser.dll" \
    "$work/build/win64/TavrilenFocuser64.dll" "$out/"
@@ -117,8 +124,8 @@ cp "$work/build/win32/TavrilenFocuser.dll.debug" "$work/build/win64/TavrilenFocu
 tar -C "$work/symbols" --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner \
     --format=gnu -cf - TavrilenFocuser.dll.debug TavrilenFocuser64.dll.debug | xz -9 -T1 >"$out/$symbols"
 echo "$notes" >"$out/RELEASE-NOTES.md"
-(cd "$out" && sha256sum -- "$installer" TavrilenFocuser.dll TavrilenFocuser64.dll "$symbols" RELEASE-NOTES.md \
-  >SHA256SUMS)
+(cd "$out" && sha256sum -- "$installer" TavrilenFocuser.dll TavrilenFocuser64.dll "$symbols" "${debs[@]}" \
+  RELEASE-NOTES.md >SHA256SUMS)
 
 if [ "$signed" = yes ]; then
   "$here/scripts/sign.sh" --verify --pkcs12 "$FOCUSER_SIGN_PKCS12" --password-file "$work/password" \

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # The whole test suite, from a fresh clone: installs what is missing, builds,
-# and runs every test (host tests, then the Windows builds under Wine).
+# and runs every test: the host tests; the Debian packages of the device
+# server (scripts/package.sh), the amd64 one installed, run, upgraded and
+# purged in a throwaway root; the server's tests built for arm64, under
+# emulation; then the Windows builds under Wine.
 #
 # Tests that run 32-bit Windows code (the 32-bit build's, and those labelled
 # win32 in the 64-bit build) run natively where this machine runs 32-bit
@@ -54,6 +57,17 @@ done
 status=0
 echo "== tests: native"
 ctest --test-dir "$build/native" --output-on-failure "$@" || status=1
+echo "== packages: build, lintian, man pages, the service's sandbox"
+if "$here/scripts/package.sh" "$build"; then
+  echo "== packages: install, run, upgrade and purge in a throwaway root"
+  version=$(dpkg-parsechangelog -l "$here/debian/changelog" -S Version)
+  "$here/tests/packaging/install-upgrade-purge.sh" \
+    "$build/packages/tavrilen-focuser-alpaca_${version}_amd64.deb" "$build/packaging-root" || status=1
+else
+  status=1
+fi
+echo "== tests: arm64, under emulation"
+"$here/scripts/test-arm64.sh" "$build" "$@" || status=1
 if [ "$guest" = never ]; then
   for dir in win32 win64; do
     echo "== tests: $dir"

@@ -3,7 +3,9 @@
 # left out), in another folder and at another time than the build under test,
 # with the same certificate, if any, and checks what it wrote: SHA256SUMS,
 # the notes, and that the installer, both DLLs and their symbol files are
-# byte for byte the build's. Cross-compiles only; runs nothing it built.
+# byte for byte the build's, and so are the Debian packages where the build
+# has them (BUILD/packages, from scripts/package.sh). Cross-compiles only;
+# runs nothing it built.
 #
 #   check-release.sh SOURCE BUILD WORK OBJDUMP VERSION [PKCS12 PASSWORD-FILE]
 #
@@ -87,6 +89,17 @@ pairs=(
   "$work/symbols/TavrilenFocuser.dll.debug:$build/win32/TavrilenFocuser.dll.debug"
   "$work/symbols/TavrilenFocuser64.dll.debug:$build/win64/TavrilenFocuser64.dll.debug"
 )
+for arch in amd64 arm64; do
+  deb=tavrilen-focuser-alpaca_${version}_$arch.deb
+  if [ -f "$build/packages/$deb" ]; then
+    pairs+=("$out/$deb:$build/packages/$deb")
+  elif [ -f "$out/$deb" ]; then
+    echo "ok    $deb in the release (the build has none to compare)"
+  else
+    echo "FAIL  $deb: not in the release"
+    status=1
+  fi
+done
 for pair in "${pairs[@]}"; do
   released=${pair%%:*} file=${pair#*:}
   name=$(basename "$released")
