@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the server's Debian package in a throwaway Debian root, starts the
 # server as its systemd unit would, asks it over HTTP for its description and
-# position, upgrades it in place over an older build of itself, and purges it,
-# checking at each step what an administrator relies on.
+# position, upgrades it in place over an older build of itself, removes it
+# and purges it, checking at each step what an administrator relies on.
 #   install-upgrade-purge.sh DEB [WORKDIR]
 # DEB is the amd64 .deb; WORKDIR (default $TMPDIR or /tmp) receives the run's
 # folder, which goes when the run ends. Needs root (chroot, mounts, other
@@ -31,7 +31,9 @@ for p in chroot dpkg-deb curl setpriv timeout flock; do
   command -v "$p" >/dev/null || fail "$p is missing"
 done
 
-work=$(mktemp -d "${2:-${TMPDIR:-/tmp}}/focuser-pkgcheck.XXXXXX")
+workdir=${2:-${TMPDIR:-/tmp}}
+mkdir -p "$workdir"
+work=$(mktemp -d "$workdir/focuser-pkgcheck.XXXXXX")
 root=$work/root
 server_pid= sim_pid= sim_stdin_pid=
 
@@ -101,6 +103,11 @@ wait_for() {
   return 1
 }
 
+step "unit reader"
+# What the server is started with below is only as right as the reading of
+# its unit.
+"$here/unit-test.sh" >/dev/null || fail "tests/packaging/unit-test.sh failed"
+
 step "throwaway root"
 # The cached root is built by a script of its own, so that its lock is held
 # only while it builds, not by the processes of this run.
@@ -111,7 +118,7 @@ files_of "$root" >"$work/files.before"
 etc_sums "$root" >"$work/etc.before"
 [ -c "$root/dev/null" ] || fail "the root has no /dev/null (debootstrap could not make device nodes)"
 in_root 10 sh -c ': >/dev/null' 2>/dev/null ||
-  fail "/dev/null cannot be opened in the copy: is ${2:-${TMPDIR:-/tmp}} mounted nodev?"
+  fail "/dev/null cannot be opened in the copy: is $workdir mounted nodev?"
 
 step "older build of the package"
 version=$(dpkg-deb -f "$deb" Version)
@@ -185,12 +192,13 @@ cp -p "$root$conffile" "$work/conffile.edited"
 # start_server: runs ExecStart as systemd would for this unit, from what the
 # installed unit file says, and sets server_pid and base_url.
 start_server() {
-  local exec_start state_dirs state_mode f line d
+  local exec_start state_dirs state_mode umask f line d
   local -a env=()
   local -A unit_env=()
   exec_start=$(unit_value "$root$unit_file" ExecStart)
   state_dirs=$(unit_value "$root$unit_file" StateDirectory)
   state_mode=$(unit_value "$root$unit_file" StateDirectoryMode)
+  umask=$(unit_value "$root$unit_file" UMask)
   [ -n "$exec_start" ] || fail "the unit has no ExecStart="
   while IFS= read -r f; do
     if [ ! -f "$root${f#-}" ]; then
@@ -212,7 +220,7 @@ start_server() {
   exec_args "$unit_name" "$exec_start" || fail "cannot start the unit's ExecStart as systemd would"
   local -a argv=("${exec_args[@]}")
   echo "${argv[*]}" >"$work/exec-start"
-  (umask 0022
+  (umask "${umask:-0022}"
    exec chroot "$root" /usr/bin/setpriv --reuid="$user" --regid="$group" --init-groups \
      --no-new-privs --inh-caps=-all --bounding-set=-all -- \
      /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
@@ -297,7 +305,7 @@ api GET /management/v1/configureddevices | grep -q "\"UniqueID\":\"$unique_id\""
   fail "the server no longer serves UniqueID $unique_id"
 stop_server
 
-step "purge"
+step "remove, keeping the options and settings"
 in_root 20 dpkg -L "$package" >"$work/package.files"
 kill "$sim_stdin_pid"
 wait "$sim_stdin_pid" 2>/dev/null || true
@@ -310,7 +318,16 @@ done
 sim_pid=
 umount "$root/dev/pts"
 rm -rf "$root/dev/serial" "$root/tmp/pkg"
-[ -L "$root/dev/ptmx" ] && rm "$root/dev/ptmx"
+if [ -L "$root/dev/ptmx" ]; then rm "$root/dev/ptmx"; fi
+in_root 120 dpkg --remove "$package" </dev/null >"$work/dpkg-remove.log" 2>&1 ||
+  { cat "$work/dpkg-remove.log" >&2; fail "dpkg --remove failed"; }
+[ "$(in_root 20 dpkg-query -W -f='${Status}' "$package")" = "deinstall ok config-files" ] ||
+  fail "dpkg says: $(in_root 20 dpkg-query -W -f='${Status}' "$package")"
+[ ! -e "$root/usr/bin/focuser-alpaca" ] || fail "the program remains after remove"
+cmp -s "$work/conffile.edited" "$root$conffile" || fail "remove changed or took $conffile"
+cmp -s "$work/settings.before" "$root$settings" || fail "remove changed or took $settings"
+
+step "purge"
 in_root 120 dpkg --purge "$package" </dev/null >"$work/dpkg-purge.log" 2>&1 ||
   { cat "$work/dpkg-purge.log" >&2; fail "dpkg --purge failed"; }
 [ -z "$(in_root 20 dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -v not-installed)" ] ||
