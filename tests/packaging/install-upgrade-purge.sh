@@ -60,7 +60,7 @@ cleanup() {
   if ! grep -q " $root/" /proc/mounts; then rm -rf -- "$work"; fi
 }
 trap cleanup EXIT
-trap 'exit 130' INT TERM HUP
+trap 'echo "package check: interrupted in step \"$step_name\"" >&2; exit 130' INT TERM HUP
 
 step_start=
 step() {  # step NAME: ends the step before (printing its time) and starts NAME
