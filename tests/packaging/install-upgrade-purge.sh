@@ -11,6 +11,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/unit.sh"
+. "$here/../../scripts/lib/debian-root.sh"
 [ $# -ge 1 ] && [ $# -le 2 ] || { echo "usage: $0 DEB [WORKDIR]" >&2; exit 2; }
 deb=$(realpath -e "$1")
 unit_name=focuser-alpaca.service
@@ -39,27 +40,26 @@ server_pid= sim_pid= sim_stdin_pid=
 
 # Every process whose root is the throwaway root.
 root_processes() {
-  local p
-  for p in /proc/[0-9]*; do
-    [ "$(readlink "$p/root" 2>/dev/null)" = "$root" ] && echo "${p#/proc/}"
-  done
-  return 0
+  find /proc -mindepth 2 -maxdepth 2 -name root -lname "$root" 2>/dev/null | cut -d/ -f3
 }
+# Its own messages go to fd 3: the shell's notes on the jobs it kills would
+# only be noise.
 cleanup() {
   local pid
-  {
-    for pid in $server_pid $sim_pid $sim_stdin_pid $(root_processes); do
-      kill -KILL "$pid" || true
-    done
-    wait || true
-  } 2>/dev/null
-  for m in dev/pts proc; do
-    if mountpoint -q "$root/$m"; then umount "$root/$m" || umount -l "$root/$m"; fi
+  for pid in $server_pid $sim_pid $sim_stdin_pid $(root_processes); do
+    kill -KILL "$pid" || true
   done
-  # Only once nothing is mounted inside may the copy go.
-  if ! grep -q " $root/" /proc/mounts; then rm -rf -- "$work"; fi
+  wait || true
+  root_unmount "$work"
+  # Only once nothing is mounted inside may the folder go.
+  if grep -q " $work/" /proc/mounts; then
+    echo "package check: could not unmount everything in $work; left it there" >&3
+  else
+    rm -rf -- "$work"
+  fi
 }
-trap cleanup EXIT
+exec 3>&2
+trap 'cleanup 2>/dev/null' EXIT
 trap 'echo "package check: interrupted in step \"$step_name\"" >&2; exit 130' INT TERM HUP
 
 step_start=
@@ -112,7 +112,11 @@ step "throwaway root"
 # The cached root is built by a script of its own, so that its lock is held
 # only while it builds, not by the processes of this run.
 cached=$(timeout 3600 "$here/root.sh") || fail "no root (tests/packaging/root.sh failed)"
-cp -a "$cached" "$root"
+# An overlay spares copying the root and keeps the cached one untouched;
+# where overlays cannot be mounted, a copy does.
+mkdir -p "$root" "$work/upper" "$work/overlay"
+mount -t overlay overlay -o "lowerdir=$cached,upperdir=$work/upper,workdir=$work/overlay" "$root" 2>/dev/null ||
+  cp -a "$cached/." "$root"
 mkdir -p "$root/tmp/pkg"
 files_of "$root" >"$work/files.before"
 etc_sums "$root" >"$work/etc.before"
