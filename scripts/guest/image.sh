@@ -6,8 +6,8 @@
 #
 # The image is cached outside the clone ($FOCUSER_GUEST_CACHE, default
 # /var/cache/tavrilen-focuser-guest), in a folder named after a hash of this
-# recipe, so that a change to either makes a new one. It
-# is built under a temporary name and renamed when complete: a folder with the
+# recipe and of scripts/lib/debian-root.sh, so that a change to either makes a
+# new one. It is built under a temporary name and renamed when complete: a folder with the
 # final name is always a whole image. Needs root (debootstrap, chroot).
 #
 # The guest's init only mounts the host's control folder and hands over to the

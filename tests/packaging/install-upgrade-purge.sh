@@ -28,7 +28,7 @@ fail() {
 }
 trap 'fail "line $LINENO: a command failed"' ERR
 [ "$(id -u)" -eq 0 ] || fail "needs root (chroot, mounts and the service user)"
-for p in chroot dpkg-deb curl setpriv timeout flock; do
+for p in chroot dpkg-deb curl timeout flock; do
   command -v "$p" >/dev/null || fail "$p is missing"
 done
 

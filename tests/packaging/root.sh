@@ -2,11 +2,14 @@
 # Builds, once, the Debian bookworm amd64 root that the package check installs
 # the server's package into: a minimal system with the package's runtime
 # dependencies already there, so that the check itself needs no network.
-# Prints the folder holding it (ROOT/root); each run works on a copy.
+# Prints the folder holding it (ROOT/root); each run works on an overlay of
+# it (or a copy), never on it.
 #
 # Cached outside the clone ($FOCUSER_PKGROOT_CACHE, default
 # /var/cache/tavrilen-focuser-pkgroot) in a folder named after a hash of this
-# recipe, built under a temporary name and renamed when whole. Needs root.
+# recipe and of scripts/lib/debian-root.sh, built under a temporary name and
+# renamed when whole. The mirror is the guest's ($FOCUSER_GUEST_MIRROR).
+# Needs root.
 set -euo pipefail
 cache=${FOCUSER_PKGROOT_CACHE:-/var/cache/tavrilen-focuser-pkgroot}
 mirror=${FOCUSER_GUEST_MIRROR:-http://deb.debian.org/debian}
