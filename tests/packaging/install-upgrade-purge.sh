@@ -161,6 +161,12 @@ in_root 20 id -nG "$user" | tr ' ' '\n' | grep -qx dialout || fail "$user is not
 [ ! -e "$root$home" ] || fail "the package made $user a home folder ($home)"
 case $shell in */nologin | */false) ;; *) fail "$user can log in (shell $shell)" ;; esac
 dialout_gid=$(in_root 20 getent group dialout | cut -d: -f3)
+# The server is run below with no capabilities and no new privileges: the
+# unit must say the same, or this run would prove less than it seems to.
+[ "$(unit_value "$root$unit_file" NoNewPrivileges)" = yes ] || fail "the unit does not set NoNewPrivileges=yes"
+for key in AmbientCapabilities CapabilityBoundingSet; do
+  [ -z "$(unit_value "$root$unit_file" "$key")" ] || fail "the unit grants capabilities ($key)"
+done
 
 step "simulated controller"
 mkdir -p "$root/dev/pts"
