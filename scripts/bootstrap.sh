@@ -11,6 +11,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
   libwine-dev wine wine32:i386 wine64
   googletest
+  debootstrap  # the throwaway root the server's package is installed into (tests/packaging/)
   xvfb x11-apps imagemagick x11-utils
   nsis pandoc
   osslsigncode openssl git  # signing, and the release's clean checkout (scripts/release.sh)

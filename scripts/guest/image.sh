@@ -6,8 +6,8 @@
 #
 # The image is cached outside the clone ($FOCUSER_GUEST_CACHE, default
 # /var/cache/tavrilen-focuser-guest), in a folder named after a hash of this
-# recipe, so that a change to either makes a new one. It
-# is built under a temporary name and renamed when complete: a folder with the
+# recipe and of scripts/lib/debian-root.sh, so that a change to either makes a
+# new one. It is built under a temporary name and renamed when complete: a folder with the
 # final name is always a whole image. Needs root (debootstrap, chroot).
 #
 # The guest's init only mounts the host's control folder and hands over to the
@@ -29,92 +29,32 @@ packages=(
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
 )
 
-fail() {
-  echo "guest image: $*" >&2
-  exit 1
-}
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../lib/apt-update.sh"
+. "$here/../lib/debian-root.sh"
+root_name="guest image"
+fail() { root_fail "$@"; }
 
 [ "$(id -u)" -eq 0 ] || fail "building the guest needs root (debootstrap and chroot)"
-key=$(sha256sum <"$0" | cut -c1-16)
+key=$(root_key "$0" "$here/../lib/debian-root.sh")
 image=$cache/bookworm-$key
-if [ -f "$image/disk.img" ]; then
-  echo "$image"
-  exit 0
-fi
-
-mkdir -p "$cache"
-# One builder at a time; whoever waited finds the finished image.
-exec 9>"$cache/.lock"
-flock -w 3600 9 || fail "another build of the guest image held the lock for an hour"
-if [ -f "$image/disk.img" ]; then
-  echo "$image"
-  exit 0
-fi
+root_reuse_or_lock "$cache" "$image/disk.img" "$image"
 for p in debootstrap mkfs.ext4; do
   command -v "$p" >/dev/null || fail "$p is missing (scripts/bootstrap.sh guest installs it)"
 done
 
-# Half-built images of runs that died are taken away before a new one starts.
-rm -rf -- "$cache"/.build.*
-work=$(mktemp -d "$cache/.build.XXXXXX")
+root_begin "$cache"
+work=$root_work
 root=$work/root
-log=$work/build.log
-cleanup() {
-  mountpoint -q "$root/proc" && umount -l "$root/proc"
-  rm -rf -- "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM HUP
 
-step() {  # seconds description command...: a bounded step, its output in the log
-  local limit=$1 what=$2 start=$SECONDS
-  shift 2
-  echo "guest image: $what" >&2
-  if ! timeout --kill-after=30 "$limit" "$@" >>"$log" 2>&1 </dev/null; then
-    tail -20 "$log" >&2
-    fail "$what failed or took longer than $limit s"
-  fi
-  echo "guest image: $what took $((SECONDS - start)) s" >&2
-}
-
-in_root=(chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin
-         DEBIAN_FRONTEND=noninteractive LANG=C.UTF-8)
-
-step 2400 "debootstrap of $suite" debootstrap --variant=minbase --arch=amd64 "$suite" "$root" "$mirror"
-
-# Documentation and translations are never read in the guest.
-cat >"$root/etc/dpkg/dpkg.cfg.d/guest-nodoc" <<'END'
-path-exclude /usr/share/doc/*
-path-exclude /usr/share/man/*
-path-exclude /usr/share/info/*
-path-exclude /usr/share/locale/*
-path-include /usr/share/locale/locale.alias
-END
-cat >"$root/etc/apt/sources.list" <<END
-deb $mirror $suite main
-deb $mirror $suite-updates main
-END
-# No security archive: the guest never reaches a network and serves nothing;
-# it runs our tests for the length of a run and is thrown away. Leaving it out
-# also spares the build a second archive that can be caught mid-sync.
-# Nothing installed here starts a service.
-printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
-chmod +x "$root/usr/sbin/policy-rc.d"
+root_bootstrap "$root" "$mirror" "$suite"
 # A small initrd that can mount a virtio disk, made when the kernel installs.
 mkdir -p "$root/etc/initramfs-tools/conf.d"
 echo MODULES=list >"$root/etc/initramfs-tools/conf.d/guest"
 printf '%s\n' virtio_pci virtio_blk ext4 >>"$root/etc/initramfs-tools/modules"
 
-mount -t proc proc "$root/proc"
-"${in_root[@]}" dpkg --add-architecture i386
-. "$(dirname "$0")/../lib/apt-update.sh"
-echo "guest image: package lists" >&2
-apt_update timeout --kill-after=30 900 "${in_root[@]}" || fail "the package lists could not be fetched"
-step 2400 "installing ${packages[*]}" \
-  "${in_root[@]}" apt-get install -y --no-install-recommends "${packages[@]}"
-"${in_root[@]}" apt-get clean
-umount "$root/proc"
-rm -rf "$root"/var/lib/apt/lists/* "$root/usr/sbin/policy-rc.d"
+chroot "$root" "${root_env[@]}" dpkg --add-architecture i386
+root_install "$root" "${packages[@]}"
 cat >"$root/sbin/focuser-guest-init" <<'END'
 #!/bin/sh
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
@@ -140,12 +80,9 @@ cp "$root"/boot/initrd.img-* "$out/initrd.img"
 # The guest writes to a throwaway overlay, but its file system still needs room
 # for what the tests leave outside the shared folders.
 used=$(du -sm "$root" | cut -f1)
-step 600 "disk image (${used} MB used)" \
+root_step 600 "disk image (${used} MB used)" \
   mkfs.ext4 -q -F -L focuser-guest -d "$root" "$out/disk.img" "$((used * 5 / 4 + 1024))M"
 printf '%s\n' "${packages[@]}" >"$out/packages"
-mv "$out" "$image"
-# Older images go: a guest still running from one keeps its open files.
-for old in "$cache"/bookworm-*; do
-  [ "$old" = "$image" ] || rm -rf -- "$old"
-done
+# A guest still running from an older image keeps its open files.
+root_publish "$cache" "$out" "$image"
 echo "$image"
