@@ -11,7 +11,6 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
   libwine-dev wine wine32:i386 wine64
   googletest
-  debootstrap  # the throwaway root the server's package is installed into (tests/packaging/)
   xvfb x11-apps imagemagick x11-utils
   nsis pandoc
   osslsigncode openssl git  # signing, and the release's clean checkout (scripts/release.sh)
@@ -21,9 +20,10 @@ packages=(
   # (scripts/test-arm64.sh); cpp-httplib's pkg-config file names the other three.
   crossbuild-essential-arm64 qemu-user-static
   libcpp-httplib-dev:arm64 libssl-dev:arm64 zlib1g-dev:arm64 libbrotli-dev:arm64
-  # The Debian packages (scripts/package.sh): the arm64 one is cross-built, and
-  # the service's filter is checked against the server's calls under strace.
-  debhelper lintian pkg-config:arm64 strace
+  # The Debian packages (scripts/package.sh): the arm64 one is cross-built, the
+  # service's filter is checked against the server's calls under strace, and
+  # the amd64 one is installed into a throwaway root (tests/packaging/).
+  debhelper lintian pkg-config:arm64 strace debootstrap
 )
 case ${1:-} in
   "") ;;
