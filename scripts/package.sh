@@ -33,10 +33,12 @@ changelog_version=$(dpkg-parsechangelog -S Version)
 
 export SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -S Timestamp)
 sources() {  # the source tree as a tar stream
-  if git rev-parse --git-dir >/dev/null 2>&1; then
+  # A copy without git may still lie inside another checkout (a release's
+  # scratch folder in a build folder): only our own checkout's list counts.
+  if [ "$(git rev-parse --show-toplevel 2>/dev/null)" = "$(pwd -P)" ]; then
     git ls-files -z --cached --others --exclude-standard | tar --null -T - -cf -
   else
-    tar --exclude=./build --exclude=./dist -cf - .
+    tar --exclude=./.git --exclude=./build --exclude=./dist -cf - .
   fi
 }
 
