@@ -25,7 +25,8 @@ say() { echo "package: $*"; }
 fail() { echo "package: $*" >&2; exit 1; }
 
 cd "$here"
-version=$(sed -n 's/^project(TavrilenFocuser VERSION \([0-9][0-9.]*\) .*/\1/p' CMakeLists.txt)
+. "$here/scripts/lib/version.sh"
+version=$(project_version "$here")
 [ -n "$version" ] || fail "no version in CMakeLists.txt's project()"
 changelog_version=$(dpkg-parsechangelog -S Version)
 [ "$changelog_version" = "$version" ] ||

@@ -46,7 +46,8 @@ if [ "$worktree" = no ] && [ -n "$(git status --porcelain)" ]; then
   git status --short >&2
   fail "the tree has changes that are not committed: commit or stash them first"
 fi
-version=$(sed -n 's/^project(TavrilenFocuser VERSION \([0-9][0-9.]*\) .*/\1/p' CMakeLists.txt)
+. "$here/scripts/lib/version.sh"
+version=$(project_version "$here")
 [ -n "$version" ] || fail "no version in CMakeLists.txt's project()"
 # The notes: the section of CHANGELOG.md headed "## [VERSION]".
 notes=$(awk -v v="$version" '

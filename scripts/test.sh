@@ -63,7 +63,8 @@ if "$here/scripts/package.sh" "$build"; then
   "$here/tests/packaging/check-syscalls.sh" "$here/debian/tavrilen-focuser-alpaca.focuser-alpaca.service" \
     "$build/native/alpaca_server_tests" || status=1
   echo "== packages: install, run, upgrade and purge in a throwaway root"
-  version=$(dpkg-parsechangelog -l "$here/debian/changelog" -S Version)
+  . "$here/scripts/lib/version.sh"
+  version=$(project_version "$here")
   "$here/tests/packaging/install-upgrade-purge.sh" \
     "$build/packages/tavrilen-focuser-alpaca_${version}_amd64.deb" "$build/packaging-root" || status=1
 else

@@ -9,6 +9,7 @@
 #
 #   check-syscalls.sh UNIT SERVER-TESTS
 set -euo pipefail
+. "$(dirname "$0")/unit.sh"
 [ $# -eq 2 ] || { echo "usage: $0 UNIT SERVER-TESTS" >&2; exit 2; }
 unit=$1 tests=$2
 work=$(mktemp -d "${TMPDIR:-/tmp}/focuser-syscalls.XXXXXX")
@@ -24,12 +25,12 @@ expand() {
 allowed= denied=
 while IFS= read -r value; do
   if [[ $value == ~* ]]; then denied+=" ${value#\~}"; else allowed+=" $value"; fi
-done < <(sed -n 's/^SystemCallFilter=//p' "$unit")
+done < <(unit_values "$unit" SystemCallFilter)
 [ -n "$allowed" ] || { echo "check-syscalls: $unit has no SystemCallFilter allow list" >&2; exit 1; }
 for group in $allowed; do expand "$group"; done | sort -u >"$work/allowed"
 for group in $denied; do expand "$group"; done | sort -u >"$work/denied"
 comm -23 "$work/allowed" "$work/denied" >"$work/permitted"
-families=$(sed -n 's/^RestrictAddressFamilies=//p' "$unit" | tr ' ' '\n' | sort -u)
+families=$(unit_values "$unit" RestrictAddressFamilies | tr ' ' '\n' | sort -u)
 
 started=$SECONDS
 if ! timeout 600 strace -f -qq -o "$work/trace" "$tests" >"$work/tests.log" 2>&1; then

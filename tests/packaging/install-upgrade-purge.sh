@@ -77,8 +77,7 @@ run_start=$EPOCHREALTIME
 in_root() {  # in_root SECONDS COMMAND...: bounded, with a clean environment
   local limit=$1
   shift
-  timeout --kill-after=5 "$limit" chroot "$root" /usr/bin/env -i \
-    PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive LANG=C.UTF-8 "$@"
+  timeout --kill-after=5 "$limit" chroot "$root" "${root_env[@]}" "$@"
 }
 # files_of ROOT: the root's files, without what dpkg, debconf and the logs keep
 # for themselves and the mounted folders' contents.
